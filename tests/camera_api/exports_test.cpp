@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "camera_api/api/orvo_api_client.h"
+#include "support/child_process.h"
 
 namespace {
 
@@ -98,6 +99,31 @@ TEST_F(ExportsTest, CameraExportsRefuseUnknownHandles) {
         EXPECT_EQ(api.orvo_StartCapture(handle, 0), ORVO_E_BAD_HANDLE);
         EXPECT_EQ(api.orvo_StopCapture(handle), ORVO_E_BAD_HANDLE);
     }
+}
+
+// The API mutex is shared by every process of the session: one that dies
+// holding it must not lock the others out, one that keeps it makes them give
+// up after the time-out with a clear failure.
+TEST_F(ExportsTest, ApiMutexAbandonedOrHeldByAnotherProcess) {
+    ASSERT_EQ(api.orvo_InitializeApi(), ORVO_OK);
+    const std::wstring peer = orvo::test::ExeFolder() + L"camera_api_table_peer.exe";
+    const std::wstring suffix = orvo::test::UniqueName(L"m");
+    int count = -1;
+
+    orvo::test::ChildProcess dies;
+    ASSERT_TRUE(dies.Start(peer, suffix + L" hold-mutex|ORVO_API_MUTEX|0"));
+    ASSERT_EQ(dies.Wait(), 0);
+    ASSERT_NE(dies.Output().find("held=1"), std::string::npos);
+    EXPECT_EQ(api.orvo_GetNumDevices(&count), ORVO_OK);
+    EXPECT_EQ(count, 0);
+
+    orvo::test::ChildProcess keeps;
+    ASSERT_TRUE(keeps.Start(peer, suffix + L" hold-mutex|ORVO_API_MUTEX|11000"));
+    ::Sleep(500);   // let it take the mutex
+    EXPECT_EQ(api.orvo_GetNumDevices(&count), ORVO_E_FAIL);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(keeps.Wait(), 0);
+    EXPECT_EQ(api.orvo_GetNumDevices(&count), ORVO_OK);
 }
 
 TEST(ResultCodes, CarryTheVendorIdAndTheErrorNumber) {

@@ -5,6 +5,7 @@
 //   table_peer.exe SUFFIX step [step ...]
 //     register|PATH|DEVINST      list         setowner|ID|FLAG      signal|NAME
 //     wait|NAME                  hold-table-and-exit                corrupt|MODE[|SEED]
+//     hold-mutex|NAME|MS (MS 0: exit while holding it)
 #include <windows.h>
 #include <cstdio>
 #include <cstdlib>
@@ -117,6 +118,15 @@ int wmain(int argc, wchar_t** argv) {
             std::printf("held=%d\n", mutex && ::WaitForSingleObject(mutex, 5000) == WAIT_OBJECT_0 ? 1 : 0);
             std::fflush(stdout);
             ::ExitProcess(0);
+        } else if (verb == L"hold-mutex" && step.size() == 3) {
+            // Holds a named mutex for a while, or (0 ms) dies holding it.
+            HANDLE mutex = ::CreateMutexW(nullptr, FALSE, step[1].c_str());
+            std::printf("held=%d\n", mutex && ::WaitForSingleObject(mutex, 5000) == WAIT_OBJECT_0 ? 1 : 0);
+            std::fflush(stdout);
+            const DWORD ms = static_cast<DWORD>(std::stoul(step[2]));
+            if (ms == 0) ::ExitProcess(0);
+            ::Sleep(ms);
+            ::ReleaseMutex(mutex);
         } else if (verb == L"corrupt" && step.size() >= 2) {
             Corrupt(mapping, step[1], step.size() > 2 ? static_cast<unsigned>(std::stoul(step[2])) : 0u);
         } else {
