@@ -1,64 +1,47 @@
-// orvocam: shows what the camera library sees. Loads orvoApi.dll by name,
-// prints its version, initialises it and lists the cameras.
+// orvocam: a command-line client of the camera library. It loads orvoApi.dll
+// by name like any client.
 #include <windows.h>
 #include <cstdio>
-#include <vector>
+#include <cwchar>
+#include <string>
 
-#include "camera_api/api/orvo_api_client.h"
+#include "tools/orvocam/client.h"
 
 namespace {
 
-const char* ModelName(int model) {
-    switch (model) {
-    case 0: case 4: return "raw-sensor camera";
-    case 2: case 3: case 5: case 6: case 7: case 8: return "command-and-status camera (birch)";
-    case 9: case 10: case 11: case 12: return "command-and-status camera (alder)";
-    default: return "unknown model";
-    }
+void Usage() {
+    std::printf(
+        "usage: orvocam [list]                      library version and the cameras\n"
+        "       orvocam info ID                     model, strings and supported parameters\n"
+        "       orvocam get ID PARAM                read a parameter\n"
+        "       orvocam set ID PARAM VALUE          change a parameter and send it\n"
+        "       orvocam grab ID N [WxH] [--out DIR] capture N frames to BMP and PNG files\n"
+        "       orvocam watch [SECONDS] [ID]        report camera changes as they happen\n");
 }
 
-int ListCameras(orvo::OrvoApiClient& api) {
-    int count = 0;
-    int32_t result = api.orvo_GetNumDevices(&count);
-    if (result != ORVO_OK) {
-        std::printf("error: the camera count could not be read (result 0x%08lX)\n", static_cast<unsigned long>(result));
-        return 1;
-    }
-    if (count == 0) {
-        std::printf("No cameras found.\n");
-        return 0;
-    }
-    std::vector<DeviceEntry> entries(static_cast<size_t>(count));
-    int listed = 0;
-    result = api.orvo_GetDeviceList(static_cast<uint32_t>(entries.size() * sizeof(DeviceEntry)), entries.data(), &listed);
-    if (result == ORVO_E_NO_DEVICES) {
-        std::printf("No cameras found.\n");
-        return 0;
-    }
-    if (result != ORVO_OK && result != ORVO_E_MORE_DATA) {
-        std::printf("error: the camera list could not be read (result 0x%08lX)\n", static_cast<unsigned long>(result));
-        return 1;
-    }
-    std::printf("%d camera(s):\n", listed);
-    for (int i = 0; i < listed; ++i) {
-        const DeviceEntry& e = entries[static_cast<size_t>(i)];
-        std::printf("  id %d: model %d (%s), release %d.%d, product \"%ls\", serial \"%ls\"%s\n", e.deviceId, e.model,
-                    ModelName(e.model), e.releaseMajor, e.releaseMinor, e.product, e.serialNumber,
-                    e.inUse ? ", in use" : "");
-    }
-    return 0;
+bool ParseInt(const wchar_t* text, int* value) {
+    wchar_t* end = nullptr;
+    const long v = std::wcstol(text, &end, 0);
+    if (!text[0] || *end) return false;
+    *value = static_cast<int>(v);
+    return true;
 }
 
 }  // namespace
 
-int wmain() {
+int wmain(int argc, wchar_t** argv) {
+    const std::wstring command = argc > 1 ? argv[1] : L"list";
+    if (command == L"help" || command == L"--help" || command == L"-h") {
+        Usage();
+        return 0;
+    }
     orvo::OrvoApiClient api;
     if (!api.Load()) {
         std::printf("error: orvoApi.dll could not be loaded (Windows error %lu)\n", ::GetLastError());
         return 1;
     }
-    if (!api.orvo_GetApiVersion || !api.orvo_InitializeApi || !api.orvo_GetNumDevices || !api.orvo_GetDeviceList) {
-        std::printf("error: orvoApi.dll lacks an export this tool needs\n");
+    if (!api.orvo_GetApiVersion || !api.orvo_InitializeApi || !api.orvo_IsParamSupported) {
+        std::printf("error: this orvoApi.dll lacks exports the tool needs\n");
         return 1;
     }
     ApiVersion version{};
@@ -66,9 +49,40 @@ int wmain() {
     std::printf("orvoApi version %u.%u.%u\n", version.major, version.minor, version.build);
     const int32_t init = api.orvo_InitializeApi();
     if (init != ORVO_OK) {
-        std::printf("error: the camera library could not initialise (result 0x%08lX)\n", static_cast<unsigned long>(init));
+        std::printf("error: the camera library could not initialise: %s\n", orvocam::ResultText(init).c_str());
         return 1;
     }
-    std::printf("Camera library initialised.\n");
-    return ListCameras(api);
+
+    int id = 0, a = 0, b = 0;
+    if (command == L"list") return orvocam::CommandList(api);
+    if (command == L"info" && argc == 3 && ParseInt(argv[2], &id)) return orvocam::CommandInfo(api, id);
+    if (command == L"get" && argc == 4 && ParseInt(argv[2], &id) && ParseInt(argv[3], &a)) {
+        return orvocam::CommandGet(api, id, a);
+    }
+    if (command == L"set" && argc == 5 && ParseInt(argv[2], &id) && ParseInt(argv[3], &a) && ParseInt(argv[4], &b)) {
+        return orvocam::CommandSet(api, id, a, b);
+    }
+    if (command == L"grab" && argc >= 4 && ParseInt(argv[2], &id) && ParseInt(argv[3], &a) && a > 0) {
+        int width = 640, height = 480;
+        std::wstring out = L"out";
+        for (int i = 4; i < argc; ++i) {
+            if (std::wcscmp(argv[i], L"--out") == 0 && i + 1 < argc) {
+                out = argv[++i];
+            } else if (std::swscanf(argv[i], L"%dx%d", &width, &height) != 2 || width <= 0 || height <= 0) {
+                Usage();
+                return 2;
+            }
+        }
+        return orvocam::CommandGrab(api, id, a, width, height, out);
+    }
+    if (command == L"watch") {
+        int seconds = 10;
+        if ((argc > 2 && !ParseInt(argv[2], &seconds)) || (argc > 3 && !ParseInt(argv[3], &id))) {
+            Usage();
+            return 2;
+        }
+        return orvocam::CommandWatch(api, id, seconds);
+    }
+    Usage();
+    return 2;
 }
