@@ -74,6 +74,11 @@ public:
     // Events the model signals when it has something new for waiting transfers.
     virtual void AddWaker(HANDLE event) = 0;
     virtual void RemoveWaker(HANDLE event) = 0;
+    // The bus reports each transfer it queues (+1) and completes (-1).
+    virtual void OnTransferCount(uint8_t endpoint, int delta) = 0;
+    // The host did something real hardware would punish silently, such as
+    // handing out an OVERLAPPED or a buffer still owned by a transfer in flight.
+    virtual void OnHostError(const char* what) = 0;
 };
 
 // Builds a string descriptor from text.

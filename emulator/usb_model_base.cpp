@@ -94,6 +94,32 @@ void CUsbModelBase::RemoveWaker(HANDLE event) {
     m_wakers.erase(std::remove(m_wakers.begin(), m_wakers.end(), event), m_wakers.end());
 }
 
+void CUsbModelBase::OnTransferCount(uint8_t endpoint, int delta) {
+    win32::CriticalSectionLock lock(m_wakerLock);
+    if (delta > 0) m_queued[endpoint] += delta;
+    m_inFlight[endpoint] += delta;
+}
+
+uint32_t CUsbModelBase::TransfersQueued(uint8_t endpoint) {
+    win32::CriticalSectionLock lock(m_wakerLock);
+    return m_queued[endpoint];
+}
+
+uint32_t CUsbModelBase::TransfersInFlight(uint8_t endpoint) {
+    win32::CriticalSectionLock lock(m_wakerLock);
+    return uint32_t(std::max(0, m_inFlight[endpoint]));
+}
+
+void CUsbModelBase::OnHostError(const char* what) {
+    win32::CriticalSectionLock lock(m_wakerLock);
+    m_hostErrors.emplace_back(what ? what : "");
+}
+
+std::vector<std::string> CUsbModelBase::HostErrors() {
+    win32::CriticalSectionLock lock(m_wakerLock);
+    return m_hostErrors;
+}
+
 void CUsbModelBase::Wake() {
     win32::CriticalSectionLock lock(m_wakerLock);
     for (HANDLE event : m_wakers) ::SetEvent(event);

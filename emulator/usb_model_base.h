@@ -51,6 +51,13 @@ public:
     void Unplug() override;
     void AddWaker(HANDLE event) override;
     void RemoveWaker(HANDLE event) override;
+    void OnTransferCount(uint8_t endpoint, int delta) override;
+    void OnHostError(const char* what) override;
+    std::vector<std::string> HostErrors();
+
+    // Transfers on endpoint queued so far, and those not completed yet.
+    uint32_t TransfersQueued(uint8_t endpoint);
+    uint32_t TransfersInFlight(uint8_t endpoint);
 
     const DeviceIdentity& Identity() const noexcept { return m_identity; }
     const PipeLayout& Layout() const noexcept { return m_layout; }
@@ -66,6 +73,9 @@ private:
     std::atomic<bool> m_connected{true};
     win32::CriticalSection m_wakerLock;
     std::vector<HANDLE> m_wakers;
+    std::map<uint8_t, uint32_t> m_queued;
+    std::map<uint8_t, int32_t> m_inFlight;
+    std::vector<std::string> m_hostErrors;
 };
 
 }  // namespace orvo::emu

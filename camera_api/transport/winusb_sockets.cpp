@@ -40,12 +40,15 @@ void CWinUsbSink::Advance() {
         ended = stream->TransferEnded();
     }
     CReadSocket::Advance();
-    if (ended) m_endPosition = m_total.load();
+    if (ended) m_ended = true;
 }
 
 bool CWinUsbSink::SetDestination(uint8_t* destination) {
     m_destination = destination;
-    if (destination) m_error = 0;
+    if (destination) {
+        m_error = 0;
+        m_ended = false;
+    }
     return destination != nullptr;
 }
 

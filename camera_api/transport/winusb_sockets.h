@@ -26,12 +26,15 @@ public:
     bool SetDestination(uint8_t* destination);
     bool HasDestination() const noexcept { return m_destination.load() != nullptr; }
     bool Error() const noexcept { return m_error.load() != 0; }
+    // The device ended its transfer before the fill was full.
+    bool Ended() const noexcept { return m_ended.load(); }
 
 private:
     CWinUsbStream* UsbStream() const noexcept { return dynamic_cast<CWinUsbStream*>(m_stream); }
 
     std::atomic<uint8_t*> m_destination{nullptr};
     std::atomic<int32_t> m_error{0};
+    std::atomic<bool> m_ended{false};
 };
 
 }  // namespace orvo

@@ -170,7 +170,7 @@ DWORD WINAPI CWinUsbStreamEngine::SourceThread(void* self) {
 
 bool CWinUsbStreamEngine::SinkReachedEnd() const noexcept {
     const uint32_t end = m_sink.EndPosition();
-    return end != 0 && m_sink.Total() >= end;
+    return (end != 0 && m_sink.Total() >= end) || m_sink.Ended();
 }
 
 void CWinUsbStreamEngine::RunSink() {

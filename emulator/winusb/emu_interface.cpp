@@ -159,6 +159,14 @@ bool CEmuInterface::Submit(Transfer transfer) {
     ::ResetEvent(transfer.overlapped->hEvent);
     {
         win32::CriticalSectionLock lock(m_lock);
+        for (const Transfer& other : m_transfers) {
+            if (other.overlapped == transfer.overlapped) m_model.OnHostError("OVERLAPPED reused while in flight");
+            if (transfer.length && other.length && transfer.data < other.data + other.length &&
+                other.data < transfer.data + transfer.length) {
+                m_model.OnHostError("buffer reused while in flight");
+            }
+        }
+        m_model.OnTransferCount(transfer.pipe, +1);
         m_transfers.push_back(transfer);
     }
     ::SetEvent(m_wake.get());
@@ -286,6 +294,7 @@ void CEmuInterface::Complete(const Transfer& transfer, ULONG_PTR status, ULONG b
     ::MemoryBarrier();
     overlapped->Internal = status;
     ::SetEvent(overlapped->hEvent);
+    m_model.OnTransferCount(transfer.pipe, -1);
 }
 
 bool CEmuInterface::ServeOne(Transfer& transfer, ULONGLONG now, ULONGLONG& nextDue) {

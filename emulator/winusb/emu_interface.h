@@ -76,7 +76,7 @@ private:
 
     bool Submit(Transfer transfer);
     void ApplyFault(Transfer& transfer);
-    static void Complete(const Transfer& transfer, ULONG_PTR status, ULONG bytes);
+    void Complete(const Transfer& transfer, ULONG_PTR status, ULONG bytes);
     // Serves what can be served; returns the wait until the next due time.
     DWORD ServeLocked();
     bool ServeOne(Transfer& transfer, ULONGLONG now, ULONGLONG& nextDue);
