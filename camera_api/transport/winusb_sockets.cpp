@@ -48,6 +48,7 @@ bool CWinUsbSink::SetDestination(uint8_t* destination) {
     if (destination) {
         m_error = 0;
         m_ended = false;
+        if (CWinUsbStream* stream = UsbStream()) stream->OnFillStart();
     }
     return destination != nullptr;
 }

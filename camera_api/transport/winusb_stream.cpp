@@ -218,8 +218,21 @@ void CWinUsbIsochStream::Release() {
     }
 }
 
+void CWinUsbIsochStream::OnFillStart() {
+    m_gap = 0;
+    m_fillHasData = false;
+}
+
+// The packet cursor belongs to the block the sink is reading: it restarts
+// only when no committed block is waiting, or the sink would read part of a
+// block twice.
 void CWinUsbIsochStream::OnIdleSubmit() {
     m_restart = 1;
+    if (FilledCount() == 0) m_packetCursor = 0;
+}
+
+void CWinUsbIsochStream::Reset() {
+    CWinUsbStream::Reset();
     m_packetCursor = 0;
 }
 
@@ -237,7 +250,6 @@ bool CWinUsbIsochStream::CopyOut(uint8_t* block, uint8_t* destination, uint32_t 
     if (!packets) return false;
     const uint32_t blockSize = BlockSize();
     bool result = true;
-    uint32_t gap = 0;
     while (m_packetCursor < m_packetsPerBlock && maxLength > 0) {
         USBD_ISO_PACKET_DESCRIPTOR& packet = packets[m_packetCursor];
         const bool badStatus = packet.Status != 0 && packet.Status != kUsbdStatusXactError;
@@ -246,7 +258,7 @@ bool CWinUsbIsochStream::CopyOut(uint8_t* block, uint8_t* destination, uint32_t 
         const bool inBlock = packet.Offset <= blockSize && packet.Length <= blockSize - packet.Offset;
         if (badStatus) result = false;
         if (badStatus || packet.Length == 0 || !inBlock) {
-            if (*copied > 0 && ++gap > kMaxPacketGap) return false;
+            if (m_fillHasData && ++m_gap > kMaxPacketGap) return false;
             ++m_packetCursor;
             continue;
         }
@@ -255,7 +267,8 @@ bool CWinUsbIsochStream::CopyOut(uint8_t* block, uint8_t* destination, uint32_t 
         *copied += n;
         destination += n;
         maxLength -= n;
-        gap = 0;
+        m_gap = 0;
+        m_fillHasData = true;
         if (n < packet.Length) {
             packet.Offset += n;
             packet.Length -= n;

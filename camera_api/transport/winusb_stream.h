@@ -32,6 +32,8 @@ public:
     virtual void OnIdleSubmit() { m_restart = 1; }
     virtual BOOL IssueRead(uint8_t* block, uint32_t index, uint32_t length);
     virtual bool CopyOut(uint8_t* block, uint8_t* destination, uint32_t maxLength, uint32_t* copied);
+    // A new fill begins: copy state that spans blocks starts over.
+    virtual void OnFillStart() {}
 
     bool SubmitRead(uint8_t* block);
     bool CompleteRead(uint32_t* bytes);
@@ -73,9 +75,11 @@ class CWinUsbIsochStream : public CWinUsbStream {
 public:
     bool Setup(WINUSB_INTERFACE_HANDLE interfaceHandle, uint32_t packetSize) override;
     void Release() override;
+    void Reset() override;
     void OnIdleSubmit() override;
     BOOL IssueRead(uint8_t* block, uint32_t index, uint32_t length) override;
     bool CopyOut(uint8_t* block, uint8_t* destination, uint32_t maxLength, uint32_t* copied) override;
+    void OnFillStart() override;
 
     uint32_t PacketsPerBlock() const noexcept { return m_packetsPerBlock; }
     uint32_t PacketCursor() const noexcept { return m_packetCursor; }
@@ -84,6 +88,10 @@ private:
     std::unique_ptr<USBD_ISO_PACKET_DESCRIPTOR[]> m_descriptors[kMaxStreamBlocks];
     uint32_t m_packetCursor = 0;
     uint32_t m_packetsPerBlock = 0;
+    // The run of empty packets and whether the fill has data yet span block
+    // boundaries, so a frame that ends near the end of a block still ends.
+    uint32_t m_gap = 0;
+    bool m_fillHasData = false;
 };
 
 }  // namespace orvo

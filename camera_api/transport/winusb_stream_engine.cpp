@@ -134,6 +134,8 @@ void CWinUsbStreamEngine::Abort() {
         stream.Stop();
         if (m_sourceThread) ::WaitForSingleObject(m_stoppedEvent.get(), kStopWaitMs);
     }
+    // Not while the sink is inside a block.
+    CLockGuard fill(m_fillLock);
     stream.Flush();
 }
 
