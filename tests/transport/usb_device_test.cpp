@@ -67,7 +67,9 @@ protected:
         opened.emplace_back(name);
         std::wstring n(name);
         const size_t at = n.rfind(L"orvoUsb");
-        std::wstring target = at == std::wstring::npos ? m_stem + L"device" : m_stem + n.substr(at + 7);
+        // The device handle carries only I/O controls, which this seam answers.
+        if (at == std::wstring::npos) return ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        std::wstring target = m_stem + n.substr(at + 7);
         return ::CreateFileW(target.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                              FILE_FLAG_OVERLAPPED, nullptr);
     }
@@ -108,8 +110,6 @@ private:
 class DriverStandIn {
 public:
     DriverStandIn() : stem(L"\\\\.\\pipe\\" + test::UniqueName(L"orvousb") + L"_") {
-        device.reset(::CreateNamedPipeW((stem + L"device").c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1, 4096,
-                                        4096, 0, nullptr));
         for (int i = 0; i < 3; ++i) {
             pipes[i].reset(::CreateNamedPipeW((stem + std::to_wstring(i)).c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE,
                                               1, 65536, 65536, 0, nullptr));
@@ -127,7 +127,6 @@ public:
         return bytes;
     }
     std::wstring stem;
-    win32::UniqueFileHandle device;
     win32::UniqueFileHandle pipes[3];
 };
 
