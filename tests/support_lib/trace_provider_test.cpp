@@ -129,6 +129,10 @@ TEST_F(TraceProviderTest, ArgumentsTravelAndAnOverfullStatementIsNotWritten) {
     ZEL_TRACE(provider, kZelLevelError, kFlags, huge.c_str());
     ASSERT_EQ(session.events.size(), 2u);
     EXPECT_EQ(session.events[1].size(), 64u + 8191);
+
+    ZEL_TRACE(provider, kZelLevelError, kFlags);
+    ASSERT_EQ(session.events.size(), 3u);
+    EXPECT_EQ(session.events[2].size(), 64u) << "a statement without arguments";
 }
 
 TEST_F(TraceProviderTest, NoAnnouncementMeansNoLiveLog) {
