@@ -25,3 +25,16 @@ for marker in error warning info; do
 done
 grep -q 'i32 -5, str "narrow", wstr "wide é"' "$work/decoded.txt" || { echo "arguments not decoded"; exit 1; }
 echo "decoded all statements to their lines"
+
+# The decoder's own PE reading agrees with objdump on the builds of both
+# architectures (the 32-bit build is read here even where it cannot run).
+for exe in "$BIN/zellog.exe" "$ORVO_ROOT/build/x86/bin/zellog.exe"; do
+  [ -f "$exe" ] || continue
+  expected="$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/.*RSDS signature \([0-9a-f]*\) age \([0-9]*\).*/\1 \2/p')"
+  actual="$(PYTHONPATH="$ORVO_ROOT/tools/zellog" python3 -c '
+import sys, zeldecode
+machine, base, guid, age = zeldecode.pe_debug_identity(sys.argv[1])
+print(guid.hex, age)' "$exe")"
+  [ -n "$expected" ] && [ "$expected" = "$actual" ] || { echo "$exe: decoder reads '$actual', objdump '$expected'"; exit 1; }
+done
+echo "debug records read as objdump reads them"
