@@ -8,12 +8,15 @@ source "$ORVO_ROOT/tests/harness/wine-env.sh"
 orvo_wine_prefix
 orvo_wine_server_start
 work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
+viewer=""
+trap '[ -z "$viewer" ] || kill "$viewer" 2>/dev/null || true; rm -rf "$work"' EXIT
 
 (cd "$BIN" && "$ORVO_WINE" zellog.exe --count 4 --timeout 60 --save "Z:$work/saved.zellog" >"$work/viewer.txt" 2>&1) &
 viewer=$!
 (cd "$BIN" && "$ORVO_WINE" live_log_helper.exe trace >"$work/helper.txt" 2>&1) || { cat "$work/helper.txt"; exit 1; }
-wait "$viewer" || { echo "zellog failed:"; cat "$work/viewer.txt"; exit 1; }
+status=0; wait "$viewer" || status=$?
+viewer=""
+[ "$status" -eq 0 ] || { echo "zellog failed:"; cat "$work/viewer.txt"; exit 1; }
 
 python3 "$ORVO_ROOT/tools/zellog/zeldecode.py" "$work/saved.zellog" --symbols "$BIN" >"$work/decoded.txt"
 cat "$work/decoded.txt"
