@@ -209,5 +209,16 @@ TEST_F(TraceProviderTest, EnablingAgainDoesNotLeaveAnAttachmentBehind) {
     EXPECT_FALSE(CZelLiveLog::Instance().HasWriter());
 }
 
+// The module's own providers talk to the system's ETW, which registers them
+// and (under Wine) never enables them.
+TEST(ModuleProviders, BothAreRegisteredAtLoadAndStayDisabled) {
+    EXPECT_TRUE(ZelProviderA().IsRegistered());
+    EXPECT_TRUE(ZelProviderB().IsRegistered());
+    EXPECT_NE(&ZelProviderA(), &ZelProviderB());
+    EXPECT_FALSE(ZelProviderA().IsEnabled(1, 0xFFFFFFFF));
+    ZEL_TRACE(ZelProviderA(), kZelLevelError, kFlags, int32_t{1});  // a disabled statement does nothing
+    EXPECT_FALSE(ZelProviderA().IsLiveLogAttached());
+}
+
 }  // namespace
 }  // namespace orvo
