@@ -45,7 +45,7 @@ bool StartUnix(const std::wstring& program, const std::vector<std::string>& args
 bool Opens(const std::wstring& name) {
     win32::UniqueFileHandle file(::CreateFileW((L"\\\\?\\" + name).c_str(), GENERIC_READ,
                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                               OPEN_EXISTING, 0, nullptr));
+                                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     return file.valid();
 }
 

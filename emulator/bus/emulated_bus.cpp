@@ -46,6 +46,12 @@ std::wstring DosName(const std::wstring& path) {
     return path.compare(0, 4, L"\\\\?\\") == 0 ? path.substr(4) : path;
 }
 
+// The dosdevices entry: the first component of the path after "\\?\".
+std::wstring LinkName(const std::wstring& path) {
+    const std::wstring name = DosName(path);
+    return name.substr(0, name.find(L'\\'));
+}
+
 // The interface's key under DeviceClasses: "##?#" + the path tail.
 std::wstring InterfaceKey(const GUID& interfaceClass, const std::wstring& path) {
     return std::wstring(kDeviceClassesKey) + GuidText(interfaceClass) + L"\\##?#" + DosName(path);
@@ -71,12 +77,13 @@ std::wstring DescriptionFolder() {
     return result;
 }
 
+// Named by a hash of the instance id: ids may be longer than a file name.
 std::wstring DescriptionFile(const std::wstring& instanceId) {
-    std::wstring name = instanceId;
-    for (auto& c : name) {
-        if (c == L'\\' || c == L'&' || c == L'#') c = L'_';
-    }
-    return DescriptionFolder() + L"\\" + name + L".usb";
+    uint32_t hash = 2166136261u;
+    for (wchar_t c : Lower(instanceId)) hash = (hash ^ uint32_t(c)) * 16777619u;
+    wchar_t name[32];
+    std::swprintf(name, 32, L"\\%08x.usb", hash);
+    return DescriptionFolder() + name;
 }
 
 }  // namespace
@@ -140,9 +147,20 @@ bool CEmulatedUsbBus::Plug(const GUID& interfaceClass, const DeviceSettings& set
     } else if (!::SetupDiRegisterDeviceInfo(set.get(), &device, 0, nullptr, nullptr, nullptr)) {
         return Fail(L"SetupDiRegisterDeviceInfo");
     }
+    // With a reference string the path gets a second component: the link
+    // then points at a folder that holds the description under that name.
+    const std::wstring reference = Wide(Setting(settings, "reference", ""));
+    if (!reference.empty()) {
+        const std::wstring folder = description + L".d";
+        ::CreateDirectoryW(folder.c_str(), nullptr);
+        if (!::CopyFileW(description.c_str(), (folder + L"\\" + reference).c_str(), FALSE)) {
+            return Fail(L"cannot write the description under " + reference);
+        }
+    }
     SP_DEVICE_INTERFACE_DATA interfaceData{};
     interfaceData.cbSize = sizeof(interfaceData);
-    if (!::SetupDiCreateDeviceInterfaceW(set.get(), &device, &interfaceClass, nullptr, 0, &interfaceData)) {
+    if (!::SetupDiCreateDeviceInterfaceW(set.get(), &device, &interfaceClass,
+                                         reference.empty() ? nullptr : reference.c_str(), 0, &interfaceData)) {
         return Fail(L"SetupDiCreateDeviceInterfaceW");
     }
     DWORD needed = 0;
@@ -156,7 +174,13 @@ bool CEmulatedUsbBus::Plug(const GUID& interfaceClass, const DeviceSettings& set
     }
     const std::wstring path = detail->DevicePath;
 
-    if (!MakeDosDeviceLink(Lower(DosName(path)), description)) return Fail(L"dosdevices link for " + path);
+    const std::wstring linkName = Lower(LinkName(path));
+    const std::wstring target = reference.empty() ? description : description + L".d";
+    if (!MakeDosDeviceLink(linkName, target)) {
+        Fail(L"dosdevices link for " + path);
+        RemoveDosDeviceLink(linkName);
+        return false;
+    }
     if (!SetLinked(interfaceClass, path, 1)) return Fail(L"Linked value of " + path);
     {
         win32::UniqueRegKey bus;
@@ -203,7 +227,7 @@ bool CEmulatedUsbBus::Unplug(const std::wstring& path) {
     for (const PluggedDevice& device : List()) {
         if (Lower(device.path) != wanted) continue;
         SetLinked(device.interfaceClass, device.path, 0);
-        RemoveDosDeviceLink(Lower(DosName(device.path)));
+        RemoveDosDeviceLink(Lower(LinkName(device.path)));
         {
             win32::UniqueDevInfo set(::SetupDiCreateDeviceInfoList(nullptr, nullptr));
             SP_DEVINFO_DATA data{};
@@ -217,7 +241,13 @@ bool CEmulatedUsbBus::Unplug(const std::wstring& path) {
         if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kBusKey, 0, KEY_SET_VALUE, bus.put()) == ERROR_SUCCESS) {
             ::RegDeleteValueW(bus.get(), wanted.c_str());
         }
-        ::DeleteFileW(DescriptionFile(device.instanceId).c_str());
+        const std::wstring description = DescriptionFile(device.instanceId);
+        const size_t slash = device.path.find(L'\\', 4);
+        if (slash != std::wstring::npos) {
+            ::DeleteFileW((description + L".d" + device.path.substr(slash)).c_str());
+            ::RemoveDirectoryW((description + L".d").c_str());
+        }
+        ::DeleteFileW(description.c_str());
         Broadcast(DBT_DEVICEREMOVECOMPLETE, device.interfaceClass, device.path);
         return true;
     }
