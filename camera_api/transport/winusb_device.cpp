@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <iterator>
 
+#include "camera_api/transport/alertable_wait.h"
 #include "camera_api/transport/usb_descriptors.h"
 
 namespace orvo {
@@ -14,16 +15,6 @@ constexpr uint32_t kStringBufferBytes = 64;
 constexpr uint32_t kMaxStringChars = 31;
 constexpr ULONG kPipeTypeIsochronous = 1;
 constexpr ULONG kPipeTypeBulk = 2;
-
-// Waits for an overlapped transfer the way every pipe operation does: an APC
-// wake-up is not the end of the wait.
-DWORD WaitAlertable(HANDLE event, DWORD timeoutMs) {
-    DWORD wait;
-    do {
-        wait = ::WaitForSingleObjectEx(event, timeoutMs, TRUE);
-    } while (wait == WAIT_IO_COMPLETION);
-    return wait;
-}
 
 }  // namespace
 
