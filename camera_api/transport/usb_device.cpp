@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "camera_api/transport/orvo_usb_ioctl.h"
+#include "camera_api/transport/alertable_wait.h"
 #include "camera_api/transport/usb_descriptors.h"
 
 namespace orvo {
@@ -14,14 +15,6 @@ constexpr DWORD kListenerWaitMs = 10000;
 constexpr DWORD kListenerJoinMs = 10000;
 constexpr DWORD kListenerPiece = 512;
 constexpr unsigned kPipeCount = 3;
-
-DWORD WaitAlertable(HANDLE event, DWORD timeoutMs) {
-    DWORD wait;
-    do {
-        wait = ::WaitForSingleObjectEx(event, timeoutMs, TRUE);
-    } while (wait == WAIT_IO_COMPLETION);
-    return wait;
-}
 
 }  // namespace
 

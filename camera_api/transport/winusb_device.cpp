@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <iterator>
 
+#include "camera_api/transport/alertable_wait.h"
 #include "camera_api/transport/usb_descriptors.h"
 
 namespace orvo {
@@ -14,16 +15,6 @@ constexpr uint32_t kStringBufferBytes = 64;
 constexpr uint32_t kMaxStringChars = 31;
 constexpr ULONG kPipeTypeIsochronous = 1;
 constexpr ULONG kPipeTypeBulk = 2;
-
-// Waits for an overlapped transfer the way every pipe operation does: an APC
-// wake-up is not the end of the wait.
-DWORD WaitAlertable(HANDLE event, DWORD timeoutMs) {
-    DWORD wait;
-    do {
-        wait = ::WaitForSingleObjectEx(event, timeoutMs, TRUE);
-    } while (wait == WAIT_IO_COMPLETION);
-    return wait;
-}
 
 }  // namespace
 
@@ -43,16 +34,15 @@ int32_t CWinUsbDevice::IsIsochronous() { return m_engine.IsIsochronous() ? 1 : 0
 int32_t CWinUsbDevice::OpenDevice(const wchar_t* path) {
     std::fill(std::begin(m_deviceDescriptor), std::end(m_deviceDescriptor), uint8_t(0));
     if (!m_winUsb.basicAvailable || !path) return 0;
-    if (m_interface) {
-        m_winUsb.Free(m_interface);
-        m_interface = nullptr;
+    // An open interface is kept: the data pipe's ring is bound to it.
+    if (!m_interface) {
+        m_file.reset(::CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr));
+        if (!m_file) return 0;
+        WINUSB_INTERFACE_HANDLE handle = nullptr;
+        if (!m_winUsb.Initialize(m_file.get(), &handle)) return 0;
+        m_interface = handle;
     }
-    m_file.reset(::CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr));
-    if (!m_file) return 0;
-    WINUSB_INTERFACE_HANDLE handle = nullptr;
-    if (!m_winUsb.Initialize(m_file.get(), &handle)) return 0;
-    m_interface = handle;
     ULONG n = 0;
     if (!m_winUsb.GetDescriptor(m_interface, kDescriptorTypeDevice, 0, 0, m_deviceDescriptor,
                                 kDeviceDescriptorLength, &n) ||

@@ -191,6 +191,21 @@ TEST_F(BulkStream, UnplugInTheMiddleOfAFrame) {
     device.Close();  // threads end although the device is gone
 }
 
+TEST_F(BulkStream, LateReadsStillAssembleTheFrame) {
+    Model().Faults().Add(emu::kDataEndpoint, {emu::FaultKind::Late, 200});
+    Model().Faults().Add(emu::kDataEndpoint, {emu::FaultKind::Late, 50});
+    const auto frame = FrameBytes(kBlock + 4000, 13);
+    std::vector<uint8_t> out;
+    uint32_t n = 0;
+    ASSERT_TRUE(Fill(out, uint32_t(frame.size()), &n, 5000, &frame));
+    EXPECT_EQ(out, frame);
+    // Late beyond the caller's patience: the fill times out with what came.
+    Model().Faults().Add(emu::kDataEndpoint, {emu::FaultKind::Late, 1000});
+    EXPECT_FALSE(Fill(out, uint32_t(frame.size()), &n, 100, &frame));
+    EXPECT_EQ(n, 0u);
+    EXPECT_TRUE(Model().HostErrors().empty());
+}
+
 TEST_F(BulkStream, BadArgumentsAreRefused) {
     std::vector<uint8_t> out(16);
     EXPECT_FALSE(device.BeginReadData(out.data(), 0, event.get()));

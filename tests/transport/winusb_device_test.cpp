@@ -29,6 +29,20 @@ TEST(WinUsbDevice, EmulatedModuleIsLoaded) {
     EXPECT_TRUE(api.isochAvailable);
 }
 
+TEST(WinUsbDevice, EmulatedModuleRefusesForeignHandles) {
+    WinUsbApi api;
+    BindWinUsb(api);
+    int bogus = 0;
+    UCHAR descriptor[18];
+    ULONG n = 0;
+    EXPECT_FALSE(api.GetDescriptor(&bogus, 1, 0, 0, descriptor, 18, &n));
+    EXPECT_EQ(::GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+    EXPECT_FALSE(api.AbortPipe(&bogus, 0x82));
+    EXPECT_FALSE(api.UnregisterIsochBuffer(&bogus));
+    WINUSB_INTERFACE_HANDLE handle = nullptr;
+    EXPECT_FALSE(api.Initialize(INVALID_HANDLE_VALUE, &handle));
+}
+
 TEST(WinUsbDevice, OpenDeviceReadsDescriptorAndStrings) {
     EmulatedWinUsbDevice emulated(CameraIdentity(), test::BulkLayout());
     ASSERT_TRUE(emulated.Attached());
@@ -47,6 +61,9 @@ TEST(WinUsbDevice, OpenDeviceReadsDescriptorAndStrings) {
     wchar_t serial[16] = {};
     ASSERT_TRUE(device.GetSerialNumber(15, serial));
     EXPECT_STREQ(serial, L"SN0001");
+    // Asked again, the open interface answers again.
+    ASSERT_TRUE(device.OpenDevice(emulated.Path()));
+    EXPECT_EQ(device.GetProductId(), 0x0102);
 }
 
 TEST(WinUsbDevice, LongStringIsCutWithoutTerminator) {
@@ -172,6 +189,23 @@ TEST(WinUsbDevice, ResponseWaitWithoutBeginFailsAndTimeoutAborts) {
     ASSERT_TRUE(device.WaitResponse(&n, 2000));
     EXPECT_EQ(n, 3u);
     EXPECT_EQ(buffer[0], 5);
+}
+
+TEST(WinUsbDevice, TimedOutResponseIsCollectedBeforeTheBufferIsGivenBack) {
+    EmulatedWinUsbDevice emulated(CameraIdentity(), test::BulkLayout());
+    CWinUsbDevice device;
+    ASSERT_TRUE(device.Open(emulated.Path(), nullptr));
+    // The aborted read comes back 300 ms late and writes into its buffer.
+    emulated.Model().Faults().SetAbortDelay(emu::kResponseEndpoint, 300);
+    win32::UniqueHandle event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    uint8_t buffer[64];
+    uint32_t n = 0;
+    ASSERT_TRUE(device.BeginReadResponse(buffer, sizeof(buffer), event.get()));
+    EXPECT_FALSE(device.WaitResponse(&n, 50));
+    std::fill(std::begin(buffer), std::end(buffer), uint8_t(0x11));
+    ::Sleep(400);
+    EXPECT_EQ(std::count(std::begin(buffer), std::end(buffer), uint8_t(0x11)), 64);
+    EXPECT_EQ(emulated.Model().TransfersInFlight(emu::kResponseEndpoint), 0u);
 }
 
 TEST(WinUsbDevice, FailedWriteMarksDeviceLostOnce) {
