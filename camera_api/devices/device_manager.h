@@ -1,17 +1,23 @@
-// The process-wide object behind every export: device tables, the API mutex,
-// the API event and the cameras this process opened.
+// The process-wide object behind every export: finds the cameras, keeps the
+// device tables, watches plug and unplug and other processes' opens, tells
+// the client through the API event, and owns the cameras this process opened.
 #pragma once
 #include <windows.h>
 #include <atomic>
 #include <cstdint>
+#include <list>
+#include <memory>
 
 #include "camera_api/devices/device_tables.h"
+#include "camera_api/devices/message_window.h"
+#include "camera_api/devices/owner_tracker.h"
 #include "win32/critical_section.h"
 #include "win32/unique_handle.h"
 
 namespace orvo {
 
 class CZelCamera;
+class CZelUsbCamera;
 
 // Names of the objects shared by the processes of a logon session.
 struct SessionObjectNames {
@@ -22,12 +28,21 @@ struct SessionObjectNames {
 
 // Wait limit of every sequence that takes the API mutex.
 constexpr DWORD kApiMutexTimeoutMs = 10000;
+constexpr UINT_PTR kOwnerCheckTimer = 1;
+constexpr UINT kOwnerCheckPeriodMs = 500;
 
-class CZelDeviceManager {
+// The interface classes scanned, in this order: the library's own driver,
+// then the generic USB device class (cameras bound to WinUSB).
+extern const GUID kDriverInterfaceClass;
+extern const GUID kUsbDeviceInterfaceClass;
+
+// The model code of a product id of the maker, or -1 for products not served.
+int ModelForProductId(int productId) noexcept;
+
+class CZelDeviceManager final : private CMessageWindow {
 public:
     explicit CZelDeviceManager(const SessionObjectNames& names = SessionObjectNames{}) noexcept;
-    CZelDeviceManager(const CZelDeviceManager&) = delete;
-    CZelDeviceManager& operator=(const CZelDeviceManager&) = delete;
+    ~CZelDeviceManager() override;
 
     // Runs the initialisation until it has once succeeded; non-zero on success.
     int Initialise() noexcept;
@@ -41,16 +56,32 @@ public:
     CZelCamera* CameraFor(int handle) noexcept;
     int32_t IsParamSupported(int deviceId, int paramId) noexcept;
 
-    DeviceTables& Tables() noexcept { return m_tables; }
-
 private:
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) noexcept override;
+    void OnDeviceChange(WPARAM event, LPARAM data) noexcept;
+    // Registers the cameras of one interface class; 0 when the API mutex was not had.
+    int Scan(int classIndex) noexcept;
+    void HandleRemoval(const wchar_t* path) noexcept;
+    // True when some camera's owner or change counter moved since the last check.
+    bool CheckOwners() noexcept;
+    bool CreateWindowAndNotifications() noexcept;
+    void SignalApiEvent() noexcept;
+
     SessionObjectNames m_names;
     DeviceTables m_tables;
     win32::UniqueHandle m_apiMutex;
     std::atomic<HANDLE> m_apiEvent{nullptr};
     std::atomic<int> m_initialised{0};
-    win32::CriticalSection m_listLock;   // guards m_nextHandle (and, later, the open cameras)
+
+    win32::CriticalSection m_windowLock;   // the window and the notification registrations
+    HDEVNOTIFY m_notifications[2] = {nullptr, nullptr};
+
+    win32::CriticalSection m_listLock;     // the open cameras and the next handle
+    std::list<std::unique_ptr<CZelUsbCamera>> m_cameras;
     int m_nextHandle = 1;
+
+    OwnerTracker m_owners;                 // used on the window's thread only
+    SystemProcessProbe m_probe;
 };
 
 // The library's single instance, constructed at load and destroyed at unload.

@@ -29,8 +29,9 @@ bool DeviceTables::Lookup(int deviceId, wchar_t* path, size_t pathCapacity, Devi
     return true;
 }
 
-bool DeviceTables::Forget(int deviceId) noexcept {
+bool DeviceTables::Forget(int deviceId, bool* wasLocal) noexcept {
     const bool local = m_local.RemoveById(deviceId);
+    if (wasLocal) *wasLocal = local;
     const bool shared = m_shared.RemoveById(deviceId);
     return local && shared;
 }

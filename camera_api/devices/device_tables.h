@@ -24,7 +24,9 @@ public:
     bool IsKnown(const wchar_t* path) noexcept;
     // The shared record with this process's devInst, and the device's path.
     bool Lookup(int deviceId, wchar_t* path, size_t pathCapacity, DeviceRecord* record) noexcept;
-    bool Forget(int deviceId) noexcept;
+    // Removes the device from both tables; true when both held it. wasLocal
+    // tells whether this process's table held it.
+    bool Forget(int deviceId, bool* wasLocal = nullptr) noexcept;
     bool SetOwner(int deviceId, bool open) noexcept { return m_shared.SetOwner(deviceId, open); }
     // The body of orvo_GetDeviceList: the shared entries this process found.
     int32_t DeviceList(int capacity, DeviceEntry* entries, int* count) noexcept;
