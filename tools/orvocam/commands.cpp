@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "tools/orvocam/client.h"
+#include "win32/message_wait.h"
 #include "win32/unique_handle.h"
 
 namespace orvocam {
@@ -50,19 +51,7 @@ void PrintEntry(const DeviceEntry& e) {
 }  // namespace
 
 bool WaitPumping(HANDLE handle, DWORD timeoutMs) {
-    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-    for (;;) {
-        const ULONGLONG now = ::GetTickCount64();
-        const DWORD left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
-        const DWORD woke = ::MsgWaitForMultipleObjects(handle ? 1 : 0, &handle, FALSE, left, QS_ALLINPUT);
-        if (handle && woke == WAIT_OBJECT_0) return true;
-        if (woke == WAIT_TIMEOUT || woke == WAIT_FAILED) return false;
-        MSG message;
-        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            ::TranslateMessage(&message);
-            ::DispatchMessageW(&message);
-        }
-    }
+    return orvo::win32::WaitPumpingMessages(handle, timeoutMs);
 }
 
 void PumpFor(DWORD ms) {
