@@ -1,0 +1,254 @@
+// The converters, generated from the stencil descriptions: one frame routine
+// per (vector policy, format, algorithm, phase). Each row holds a fixed pair
+// of site kinds; a row is converted two output pixels per step (a SIMD step
+// covers VO::kBytes pixels, the rest of the row goes pair by pair with the
+// same stencils on plain integers), and its raw samples are counted into the
+// histograms while the row is still in cache.
+//
+// VO is a vector policy (simd_sse2.h, simd_avx2.h) or NoSimd. Internal
+// linkage throughout: see bayer_stencils.h.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "camera_api/render/bayer_stencils.h"
+#include "camera_api/render/bayer_types.h"
+
+namespace orvo::render {
+namespace {
+
+struct NoSimd {
+    static constexpr int kBytes = 0;
+};
+
+// Per-frame scratch histograms: two copies per colour so that equal
+// neighbouring samples do not wait on each other's increments.
+struct HistScratch {
+    uint32_t t[2][3][256];
+};
+
+ORVO_RENDER_INLINE void CountRowPairs(const uint8_t* s, int w, uint32_t* a0, uint32_t* b0, uint32_t* a1,
+                                      uint32_t* b1) {
+    int x = 0;
+    for (; x + 4 <= w; x += 4) {
+        ++a0[s[x]];
+        ++b0[s[x + 1]];
+        ++a1[s[x + 2]];
+        ++b1[s[x + 3]];
+    }
+    for (; x < w; x += 2) {
+        ++a0[s[x]];
+        ++b0[s[x + 1]];
+    }
+}
+
+template <int F, int A>
+ORVO_RENDER_INLINE void PutPixel(uint8_t* out, int x, const Rgb<uint32_t>& c, uint32_t raw,
+                                 uint32_t& bright) {
+    if constexpr (F == kFormatGrey) {
+        out[x] = static_cast<uint8_t>(A == kRawMosaic ? raw : Luma(c.r, c.g, c.b));
+    } else {
+        uint8_t* p = out + (F == kFormat24 ? 3 : 4) * x;
+        p[0] = static_cast<uint8_t>(c.b);
+        p[1] = static_cast<uint8_t>(c.g);
+        p[2] = static_cast<uint8_t>(c.r);
+        if constexpr (F == kFormat32) p[3] = 0;
+        if constexpr (F == kFormat24 && A == kBilinear)
+            bright += (c.r > kBrightOutput) & (c.g > kBrightOutput) & (c.b > kBrightOutput);
+    }
+}
+
+struct ScalarFetch {
+    const uint8_t* p;
+    ptrdiff_t pitch;
+    ORVO_RENDER_INLINE uint32_t operator()(int dy, int dx) const { return p[dy * pitch + dx]; }
+};
+
+template <int F, int A, SiteKind K0, SiteKind K1>
+ORVO_RENDER_INLINE void ScalarPairs(uint8_t* out, const uint8_t* site, ptrdiff_t pitch, int x, int w,
+                                    uint32_t& bright) {
+    for (; x < w; x += 2) {
+        const ScalarFetch f0{site + x, pitch};
+        const ScalarFetch f1{site + x + 1, pitch};
+        PutPixel<F, A>(out, x, Reconstruct<A, K0, ScalarOps>(f0), f0(0, 0), bright);
+        PutPixel<F, A>(out, x + 1, Reconstruct<A, K1, ScalarOps>(f1), f1(0, 0), bright);
+    }
+}
+
+// Lane i of a fetch holds the sample of output pixel 2i (even) or 2i + 1 (odd)
+// of the step: the low or high byte of one unaligned load.
+template <class VO>
+struct EvenFetch {
+    const uint8_t* p;
+    ptrdiff_t pitch;
+    ORVO_RENDER_INLINE typename VO::V operator()(int dy, int dx) const {
+        return VO::LoBytes(VO::Load(p + dy * pitch + dx));
+    }
+};
+
+template <class VO>
+struct OddFetch {
+    const uint8_t* p;
+    ptrdiff_t pitch;
+    ORVO_RENDER_INLINE typename VO::V operator()(int dy, int dx) const {
+        return VO::HiBytes(VO::Load(p + dy * pitch + dx));
+    }
+};
+
+// Converts whole SIMD steps of a row; returns the pixels done.
+template <class VO, int F, int A, SiteKind K0, SiteKind K1>
+ORVO_RENDER_INLINE int SimdPairs(uint8_t* out, const uint8_t* site, ptrdiff_t pitch, int w,
+                                 typename VO::Acc& bright) {
+    constexpr int N = VO::kBytes;
+    int x = 0;
+    for (; x + N <= w; x += N) {
+        const uint8_t* p = site + x;
+        if constexpr (F == kFormatGrey && A == kRawMosaic) {
+            VO::Store8(out + x, VO::Load(p));
+        } else {
+            const EvenFetch<VO> fe{p, pitch};
+            const OddFetch<VO> fo{p, pitch};
+            const auto e = Reconstruct<A, K0, VO>(fe);
+            const auto o = Reconstruct<A, K1, VO>(fo);
+            if constexpr (F == kFormatGrey) {
+                VO::Store8(out + x, VO::Combine(VO::Luma(e.r, e.g, e.b), VO::Luma(o.r, o.g, o.b)));
+            } else {
+                const auto b = VO::Combine(e.b, o.b);
+                const auto g = VO::Combine(e.g, o.g);
+                const auto r = VO::Combine(e.r, o.r);
+                if constexpr (F == kFormat24) {
+                    VO::Store24(out + 3 * x, b, g, r);
+                    if constexpr (A == kBilinear) VO::CountBright(bright, b, g, r);
+                } else {
+                    VO::Store32(out + 4 * x, b, g, r);
+                }
+            }
+        }
+    }
+    return x;
+}
+
+template <class VO, int F, int A, SiteKind K0, SiteKind K1, class Acc>
+ORVO_RENDER_INLINE void ConvertRow(uint8_t* out, const uint8_t* site, ptrdiff_t pitch, int w,
+                                   HistScratch& h, Acc& vbright, uint32_t& bright) {
+    int x = 0;
+    if constexpr (VO::kBytes > 0) x = SimdPairs<VO, F, A, K0, K1>(out, site, pitch, w, vbright);
+    ScalarPairs<F, A, K0, K1>(out, site, pitch, x, w, bright);
+    constexpr int c0 = ColourIndex(K0), c1 = ColourIndex(K1);
+    CountRowPairs(site, w, h.t[0][c0], h.t[0][c1], h.t[1][c0], h.t[1][c1]);
+}
+
+template <class VO>
+struct BrightAcc {
+    typename VO::Acc acc = VO::AccZero();
+    uint32_t Total() const { return VO::AccTotal(acc); }
+};
+template <>
+struct BrightAcc<NoSimd> {
+    int acc = 0;
+    uint32_t Total() const { return 0; }
+};
+
+inline void AddHistograms(const HistScratch& h, RenderStats* stats) {
+    for (int v = 0; v < 256; ++v) {
+        stats->histRed[v] += h.t[0][0][v] + h.t[1][0][v];
+        stats->histGreen[v] += h.t[0][1][v] + h.t[1][1][v];
+        stats->histBlue[v] += h.t[0][2][v] + h.t[1][2][v];
+    }
+}
+
+// Algorithms 0..4 for one format and phase (CP, RP are 0 or 1).
+template <class VO, int F, int A, int CP, int RP>
+void ConvertFrame(uint8_t* dst, const uint8_t* raw, int width, int height, RenderStats* stats) {
+    // Output column 0 is raw column 3 (odd); output row y has the parity of raw row y + 4.
+    constexpr SiteKind kEven0 = KindAt(kWindowLeft, 0, CP, RP), kEven1 = KindAt(kWindowLeft + 1, 0, CP, RP);
+    constexpr SiteKind kOdd0 = KindAt(kWindowLeft, 1, CP, RP), kOdd1 = KindAt(kWindowLeft + 1, 1, CP, RP);
+    const int w = width - kBorder, h = height - kBorder;
+    const ptrdiff_t pitch = width;
+    const size_t stride = OutputStride(F, static_cast<size_t>(w));
+    HistScratch hist;
+    std::memset(&hist, 0, sizeof hist);
+    BrightAcc<VO> vbright;
+    uint32_t bright = 0;
+    const uint8_t* site = raw + kWindowTop * pitch + kWindowLeft;
+    for (int y = 0; y < h; y += 2, site += 2 * pitch, dst += 2 * stride) {
+        ConvertRow<VO, F, A, kEven0, kEven1>(dst, site, pitch, w, hist, vbright.acc, bright);
+        ConvertRow<VO, F, A, kOdd0, kOdd1>(dst + stride, site + pitch, pitch, w, hist, vbright.acc, bright);
+    }
+    AddHistograms(hist, stats);
+    stats->brightCount = bright + vbright.Total();
+}
+
+// Algorithm 5: the raw value is the grey level, whatever the phase. Every
+// sample counts in all three histograms, so one histogram is kept and copied.
+template <class VO, int F>
+void ConvertMono(uint8_t* dst, const uint8_t* raw, int width, int height, RenderStats* stats) {
+    const int w = width - kBorder, h = height - kBorder;
+    const ptrdiff_t pitch = width;
+    const size_t stride = OutputStride(F, static_cast<size_t>(w));
+    HistScratch hist;
+    std::memset(&hist, 0, sizeof hist);
+    const uint8_t* site = raw + kWindowTop * pitch + kWindowLeft;
+    for (int y = 0; y < h; ++y, site += pitch, dst += stride) {
+        int x = 0;
+        if constexpr (VO::kBytes > 0) {
+            for (; x + VO::kBytes <= w; x += VO::kBytes) {
+                const auto v = VO::Load(site + x);
+                if constexpr (F == kFormatGrey) VO::Store8(dst + x, v);
+                else if constexpr (F == kFormat24) VO::Store24(dst + 3 * x, v, v, v);
+                else VO::Store32(dst + 4 * x, v, v, v);
+            }
+        }
+        for (; x < w; ++x) {
+            const uint8_t v = site[x];
+            if constexpr (F == kFormatGrey) {
+                dst[x] = v;
+            } else {
+                uint8_t* p = dst + (F == kFormat24 ? 3 : 4) * x;
+                p[0] = p[1] = p[2] = v;
+                if constexpr (F == kFormat32) p[3] = 0;
+            }
+        }
+        CountRowPairs(site, w, hist.t[0][0], hist.t[0][1], hist.t[1][0], hist.t[1][1]);
+    }
+    uint32_t bright = 0;
+    for (int v = 0; v < 256; ++v) {
+        const uint32_t n = hist.t[0][0][v] + hist.t[0][1][v] + hist.t[1][0][v] + hist.t[1][1][v];
+        stats->histRed[v] += n;
+        stats->histGreen[v] += n;
+        stats->histBlue[v] += n;
+        if (static_cast<uint32_t>(v) > kBrightRaw) bright += n;
+    }
+    stats->brightCount = bright;
+}
+
+template <class VO, int F, int A>
+constexpr void FillPhases(ConverterTable& t) {
+    t.phased[F][A][0] = &ConvertFrame<VO, F, A, 0, 0>;
+    t.phased[F][A][1] = &ConvertFrame<VO, F, A, 1, 0>;
+    t.phased[F][A][2] = &ConvertFrame<VO, F, A, 0, 1>;
+    t.phased[F][A][3] = &ConvertFrame<VO, F, A, 1, 1>;
+}
+
+template <class VO, int F>
+constexpr void FillFormat(ConverterTable& t) {
+    FillPhases<VO, F, kRawMosaic>(t);
+    FillPhases<VO, F, kNearest>(t);
+    FillPhases<VO, F, kBilinear>(t);
+    FillPhases<VO, F, kSmooth>(t);
+    FillPhases<VO, F, kEdgeDirected>(t);
+    t.mono[F] = &ConvertMono<VO, F>;
+}
+
+template <class VO>
+constexpr ConverterTable MakeConverterTable() {
+    ConverterTable t{};
+    FillFormat<VO, kFormat32>(t);
+    FillFormat<VO, kFormat24>(t);
+    FillFormat<VO, kFormatGrey>(t);
+    return t;
+}
+
+}  // namespace
+}  // namespace orvo::render
