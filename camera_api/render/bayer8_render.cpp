@@ -1,6 +1,7 @@
 #include "camera_api/render/bayer8_render.h"
 
 #include <cstring>
+#include <new>
 
 #include "camera_api/render/converters.h"
 
@@ -20,7 +21,7 @@ uint32_t HistogramMean(const uint32_t (&hist)[256]) {
 
 }  // namespace
 
-CBayer8Render::CBayer8Render() noexcept = default;
+CBayer8Render::CBayer8Render() noexcept : m_pairs(new (std::nothrow) render::PairCounts()) {}
 CBayer8Render::~CBayer8Render() = default;
 
 void CBayer8Render::SetOutputFormat(int32_t format) noexcept {
@@ -86,7 +87,7 @@ bool CBayer8Render::Render(void* destination, uint8_t* raw, int width, int heigh
         offsets = m_defectOffsets;
         count = m_defectCount;
     }
-    if (!converter) return false;
+    if (!converter || !m_pairs) return false;
     // The converters step over pixel pairs and read two samples beyond the window.
     if (!destination || !raw || width < render::kMinFrameSide || height < render::kMinFrameSide ||
         (width & 1) || (height & 1))
@@ -94,7 +95,7 @@ bool CBayer8Render::Render(void* destination, uint8_t* raw, int width, int heigh
 
     std::memset(&m_stats, 0, sizeof m_stats);
     if (repair && count != 0) RepairDefects(raw, width, height, offsets, count);
-    converter(static_cast<uint8_t*>(destination), raw, width, height, &m_stats);
+    converter(static_cast<uint8_t*>(destination), raw, width, height, &m_stats, m_pairs.get());
     m_lastBrightCount = m_stats.brightCount;
     return true;
 }

@@ -8,6 +8,7 @@
 // written by Render and read between frames on the capture thread.
 #pragma once
 #include <cstdint>
+#include <memory>
 
 #include "camera_api/render/bayer_types.h"
 #include "camera_api/render/render_lock.h"
@@ -37,6 +38,7 @@ public:
     // destination, which holds (height - 8) rows of OutputStride bytes.
     // Returns false, changing nothing, without a converter or for a frame the
     // converters cannot take (a side below 10, an odd side, null pointers).
+    // Defect repair changes raw in place.
     bool Render(void* destination, uint8_t* raw, int width, int height) noexcept;
 
     uint32_t GetMeanRed() const noexcept;
@@ -61,6 +63,8 @@ private:
     int32_t m_defectCorrection = 0;
     render::RenderStats m_stats{};
     uint32_t m_lastBrightCount = 0;
+    // Counting scratch of the converters, made once (512 KB); null when that failed.
+    std::unique_ptr<render::PairCounts> m_pairs;
 };
 
 }  // namespace orvo

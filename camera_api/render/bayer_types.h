@@ -44,10 +44,18 @@ struct RenderStats {
     uint32_t brightCount;
 };
 
-// Converts the window of a raw frame (width x height, pitch = width) and adds
-// its samples to stats (which the caller has zeroed).
+// Scratch counts of horizontal sample pairs (first | second << 8), one table
+// for even and one for odd output rows: one increment per two samples, folded
+// into the histograms at the end of the frame. Zero between frames.
+struct PairCounts {
+    uint32_t n[2][65536];
+};
+
+// Converts the window of a raw frame (width x height, pitch = width) and
+// fills stats, which the caller has zeroed. pairs must be zero on
+// entry and is left zero.
 using Converter = void (*)(uint8_t* destination, const uint8_t* raw, int width, int height,
-                           RenderStats* stats);
+                           RenderStats* stats, PairCounts* pairs);
 
 // The 63 routines of one instruction set.
 struct ConverterTable {

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <cstdlib>
 
 #include "camera_api/render/bayer_stencils.h"
 #include "camera_api/render/bayer_types.h"
@@ -22,24 +23,33 @@ struct NoSimd {
     static constexpr int kBytes = 0;
 };
 
-// Per-frame scratch histograms: two copies per colour so that equal
-// neighbouring samples do not wait on each other's increments.
-struct HistScratch {
-    uint32_t t[2][3][256];
-};
-
-ORVO_RENDER_INLINE void CountRowPairs(const uint8_t* s, int w, uint32_t* a0, uint32_t* b0, uint32_t* a1,
-                                      uint32_t* b1) {
+// Counts the w samples (w even) of a row as pairs.
+ORVO_RENDER_INLINE void CountPairs(const uint8_t* s, int w, uint32_t* table) {
     int x = 0;
-    for (; x + 4 <= w; x += 4) {
-        ++a0[s[x]];
-        ++b0[s[x + 1]];
-        ++a1[s[x + 2]];
-        ++b1[s[x + 3]];
+    for (; x + 8 <= w; x += 8) {
+        uint64_t q;
+        std::memcpy(&q, s + x, 8);
+        ++table[q & 0xFFFF];
+        ++table[(q >> 16) & 0xFFFF];
+        ++table[(q >> 32) & 0xFFFF];
+        ++table[q >> 48];
     }
-    for (; x < w; x += 2) {
-        ++a0[s[x]];
-        ++b0[s[x + 1]];
+    for (; x < w; x += 2) ++table[s[x] | s[x + 1] << 8];
+}
+
+// Adds a pair table to the histograms of its first and second samples and
+// clears it for the next frame.
+inline void FoldPairs(uint32_t* table, uint32_t* first, uint32_t* second) {
+    for (int hi = 0; hi < 256; ++hi) {
+        uint32_t* row = table + hi * 256;
+        uint32_t sum = 0;
+        for (int lo = 0; lo < 256; ++lo) {
+            const uint32_t n = row[lo];
+            first[lo] += n;
+            sum += n;
+            row[lo] = 0;
+        }
+        second[hi] += sum;
     }
 }
 
@@ -96,14 +106,17 @@ struct OddFetch {
     }
 };
 
-// Converts whole SIMD steps of a row; returns the pixels done.
+// Converts whole SIMD steps of a row and counts their samples; returns the
+// pixels done. Counting inside the step lets the scalar increments run beside
+// the vector arithmetic instead of after it.
 template <class VO, int F, int A, SiteKind K0, SiteKind K1>
 ORVO_RENDER_INLINE int SimdPairs(uint8_t* out, const uint8_t* site, ptrdiff_t pitch, int w,
-                                 typename VO::Acc& bright) {
+                                 typename VO::Acc& bright, uint32_t* pairs) {
     constexpr int N = VO::kBytes;
     int x = 0;
     for (; x + N <= w; x += N) {
         const uint8_t* p = site + x;
+        CountPairs(p, N, pairs);
         if constexpr (F == kFormatGrey && A == kRawMosaic) {
             VO::Store8(out + x, VO::Load(p));
         } else {
@@ -131,12 +144,11 @@ ORVO_RENDER_INLINE int SimdPairs(uint8_t* out, const uint8_t* site, ptrdiff_t pi
 
 template <class VO, int F, int A, SiteKind K0, SiteKind K1, class Acc>
 ORVO_RENDER_INLINE void ConvertRow(uint8_t* out, const uint8_t* site, ptrdiff_t pitch, int w,
-                                   HistScratch& h, Acc& vbright, uint32_t& bright) {
+                                   uint32_t* pairs, Acc& vbright, uint32_t& bright) {
     int x = 0;
-    if constexpr (VO::kBytes > 0) x = SimdPairs<VO, F, A, K0, K1>(out, site, pitch, w, vbright);
+    if constexpr (VO::kBytes > 0) x = SimdPairs<VO, F, A, K0, K1>(out, site, pitch, w, vbright, pairs);
     ScalarPairs<F, A, K0, K1>(out, site, pitch, x, w, bright);
-    constexpr int c0 = ColourIndex(K0), c1 = ColourIndex(K1);
-    CountRowPairs(site, w, h.t[0][c0], h.t[0][c1], h.t[1][c0], h.t[1][c1]);
+    CountPairs(site + x, w - x, pairs);
 }
 
 template <class VO>
@@ -150,56 +162,54 @@ struct BrightAcc<NoSimd> {
     uint32_t Total() const { return 0; }
 };
 
-inline void AddHistograms(const HistScratch& h, RenderStats* stats) {
-    for (int v = 0; v < 256; ++v) {
-        stats->histRed[v] += h.t[0][0][v] + h.t[1][0][v];
-        stats->histGreen[v] += h.t[0][1][v] + h.t[1][1][v];
-        stats->histBlue[v] += h.t[0][2][v] + h.t[1][2][v];
-    }
+inline uint32_t* Histogram(RenderStats* stats, SiteKind k) {
+    const int c = ColourIndex(k);
+    return c == 0 ? stats->histRed : c == 1 ? stats->histGreen : stats->histBlue;
 }
 
 // Algorithms 0..4 for one format and phase (CP, RP are 0 or 1).
 template <class VO, int F, int A, int CP, int RP>
-void ConvertFrame(uint8_t* dst, const uint8_t* raw, int width, int height, RenderStats* stats) {
+void ConvertFrame(uint8_t* dst, const uint8_t* raw, int width, int height, RenderStats* stats,
+                  PairCounts* pairs) {
     // Output column 0 is raw column 3 (odd); output row y has the parity of raw row y + 4.
     constexpr SiteKind kEven0 = KindAt(kWindowLeft, 0, CP, RP), kEven1 = KindAt(kWindowLeft + 1, 0, CP, RP);
     constexpr SiteKind kOdd0 = KindAt(kWindowLeft, 1, CP, RP), kOdd1 = KindAt(kWindowLeft + 1, 1, CP, RP);
     const int w = width - kBorder, h = height - kBorder;
     const ptrdiff_t pitch = width;
     const size_t stride = OutputStride(F, static_cast<size_t>(w));
-    HistScratch hist;
-    std::memset(&hist, 0, sizeof hist);
     BrightAcc<VO> vbright;
     uint32_t bright = 0;
     const uint8_t* site = raw + kWindowTop * pitch + kWindowLeft;
     for (int y = 0; y < h; y += 2, site += 2 * pitch, dst += 2 * stride) {
-        ConvertRow<VO, F, A, kEven0, kEven1>(dst, site, pitch, w, hist, vbright.acc, bright);
-        ConvertRow<VO, F, A, kOdd0, kOdd1>(dst + stride, site + pitch, pitch, w, hist, vbright.acc, bright);
+        ConvertRow<VO, F, A, kEven0, kEven1>(dst, site, pitch, w, pairs->n[0], vbright.acc, bright);
+        ConvertRow<VO, F, A, kOdd0, kOdd1>(dst + stride, site + pitch, pitch, w, pairs->n[1], vbright.acc, bright);
     }
-    AddHistograms(hist, stats);
+    FoldPairs(pairs->n[0], Histogram(stats, kEven0), Histogram(stats, kEven1));
+    FoldPairs(pairs->n[1], Histogram(stats, kOdd0), Histogram(stats, kOdd1));
     stats->brightCount = bright + vbright.Total();
 }
 
 // Algorithm 5: the raw value is the grey level, whatever the phase. Every
 // sample counts in all three histograms, so one histogram is kept and copied.
 template <class VO, int F>
-void ConvertMono(uint8_t* dst, const uint8_t* raw, int width, int height, RenderStats* stats) {
+void ConvertMono(uint8_t* dst, const uint8_t* raw, int width, int height, RenderStats* stats,
+                 PairCounts* pairs) {
     const int w = width - kBorder, h = height - kBorder;
     const ptrdiff_t pitch = width;
     const size_t stride = OutputStride(F, static_cast<size_t>(w));
-    HistScratch hist;
-    std::memset(&hist, 0, sizeof hist);
     const uint8_t* site = raw + kWindowTop * pitch + kWindowLeft;
     for (int y = 0; y < h; ++y, site += pitch, dst += stride) {
         int x = 0;
         if constexpr (VO::kBytes > 0) {
             for (; x + VO::kBytes <= w; x += VO::kBytes) {
+                CountPairs(site + x, VO::kBytes, pairs->n[0]);
                 const auto v = VO::Load(site + x);
                 if constexpr (F == kFormatGrey) VO::Store8(dst + x, v);
                 else if constexpr (F == kFormat24) VO::Store24(dst + 3 * x, v, v, v);
                 else VO::Store32(dst + 4 * x, v, v, v);
             }
         }
+        CountPairs(site + x, w - x, pairs->n[0]);
         for (; x < w; ++x) {
             const uint8_t v = site[x];
             if constexpr (F == kFormatGrey) {
@@ -210,15 +220,12 @@ void ConvertMono(uint8_t* dst, const uint8_t* raw, int width, int height, Render
                 if constexpr (F == kFormat32) p[3] = 0;
             }
         }
-        CountRowPairs(site, w, hist.t[0][0], hist.t[0][1], hist.t[1][0], hist.t[1][1]);
     }
+    FoldPairs(pairs->n[0], stats->histGreen, stats->histGreen);
     uint32_t bright = 0;
     for (int v = 0; v < 256; ++v) {
-        const uint32_t n = hist.t[0][0][v] + hist.t[0][1][v] + hist.t[1][0][v] + hist.t[1][1][v];
-        stats->histRed[v] += n;
-        stats->histGreen[v] += n;
-        stats->histBlue[v] += n;
-        if (static_cast<uint32_t>(v) > kBrightRaw) bright += n;
+        stats->histRed[v] = stats->histBlue[v] = stats->histGreen[v];
+        if (static_cast<uint32_t>(v) > kBrightRaw) bright += stats->histGreen[v];
     }
     stats->brightCount = bright;
 }

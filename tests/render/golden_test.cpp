@@ -41,7 +41,8 @@ void ExpectMatchesReference(int format, int algorithm, bool cp, bool rp, SimdLev
     const ReferenceFrame ref = ReferenceRender(format, algorithm, cp, rp, raw.data(), s.width, s.height);
     std::vector<uint8_t> out = OutputBuffer(format, s.width, s.height);
     render::RenderStats stats{};
-    convert(out.data(), raw.data(), s.width, s.height, &stats);
+    static auto* pairs = new render::PairCounts();
+    convert(out.data(), raw.data(), s.width, s.height, &stats, pairs);
 
     const int w = s.width - 8, h = s.height - 8, rowBytes = w * BytesPerPixel(format);
     for (int y = 0; y < h; ++y) {
@@ -56,6 +57,8 @@ void ExpectMatchesReference(int format, int algorithm, bool cp, bool rp, SimdLev
     ASSERT_EQ(0, std::memcmp(stats.histGreen, ref.histGreen, sizeof ref.histGreen)) << what;
     ASSERT_EQ(0, std::memcmp(stats.histBlue, ref.histBlue, sizeof ref.histBlue)) << what;
     ASSERT_EQ(stats.brightCount, ref.brightCount) << what;
+    for (int t = 0; t < 2; ++t)
+        for (uint32_t n : pairs->n[t]) ASSERT_EQ(n, 0u) << what << ": the scratch must be left clear";
 }
 
 class GoldenTest : public ::testing::TestWithParam<int> {};
