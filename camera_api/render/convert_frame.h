@@ -2,8 +2,9 @@
 // per (vector policy, format, algorithm, phase). Each row holds a fixed pair
 // of site kinds; a row is converted two output pixels per step (a SIMD step
 // covers VO::kBytes pixels, the rest of the row goes pair by pair with the
-// same stencils on plain integers), and its raw samples are counted into the
-// histograms while the row is still in cache.
+// same stencils on plain integers). Its raw samples are counted as pairs
+// inside the same steps, so that the scalar increments run beside the vector
+// arithmetic, and the pair counts become the histograms at the end.
 //
 // VO is a vector policy (simd_sse2.h, simd_avx2.h) or NoSimd. Internal
 // linkage throughout: see bayer_stencils.h.
@@ -11,7 +12,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <cstdlib>
 
 #include "camera_api/render/bayer_stencils.h"
 #include "camera_api/render/bayer_types.h"
@@ -22,6 +22,8 @@ namespace {
 struct NoSimd {
     static constexpr int kBytes = 0;
 };
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "pair indices assume little-endian loads");
 
 // Counts the w samples (w even) of a row as pairs.
 ORVO_RENDER_INLINE void CountPairs(const uint8_t* s, int w, uint32_t* table) {
@@ -107,8 +109,7 @@ struct OddFetch {
 };
 
 // Converts whole SIMD steps of a row and counts their samples; returns the
-// pixels done. Counting inside the step lets the scalar increments run beside
-// the vector arithmetic instead of after it.
+// pixels done.
 template <class VO, int F, int A, SiteKind K0, SiteKind K1>
 ORVO_RENDER_INLINE int SimdPairs(uint8_t* out, const uint8_t* site, ptrdiff_t pitch, int w,
                                  typename VO::Acc& bright, uint32_t* pairs) {
