@@ -24,30 +24,14 @@ uint32_t HistogramMean(const uint32_t (&hist)[256]) {
 CBayer8Render::CBayer8Render() noexcept : m_pairs(new (std::nothrow) render::PairCounts()) {}
 CBayer8Render::~CBayer8Render() = default;
 
-void CBayer8Render::SetOutputFormat(int32_t format) noexcept {
-    if (format != m_outputFormat) {
-        m_outputFormat = format;
-        m_dirty = 1;
-    }
-}
+void CBayer8Render::SetOutputFormat(int32_t format) noexcept { Store(m_outputFormat, format); }
+void CBayer8Render::SetAlgorithm(int32_t algorithm) noexcept { Store(m_algorithm, algorithm); }
+void CBayer8Render::SetColumnPhase(int32_t flag) noexcept { Store(m_columnPhase, flag); }
+void CBayer8Render::SetRowPhase(int32_t flag) noexcept { Store(m_rowPhase, flag); }
 
-void CBayer8Render::SetAlgorithm(int32_t algorithm) noexcept {
-    if (algorithm != m_algorithm) {
-        m_algorithm = algorithm;
-        m_dirty = 1;
-    }
-}
-
-void CBayer8Render::SetColumnPhase(int32_t flag) noexcept {
-    if (flag != m_columnPhase) {
-        m_columnPhase = flag;
-        m_dirty = 1;
-    }
-}
-
-void CBayer8Render::SetRowPhase(int32_t flag) noexcept {
-    if (flag != m_rowPhase) {
-        m_rowPhase = flag;
+void CBayer8Render::Store(int32_t& setting, int32_t value) noexcept {
+    if (value != setting) {
+        setting = value;
         m_dirty = 1;
     }
 }

@@ -49,6 +49,8 @@ public:
     const render::RenderStats& Statistics() const noexcept { return m_stats; }
 
 private:
+    // Stores a converter setting; a change makes the converter stale.
+    void Store(int32_t& setting, int32_t value) noexcept;
     void RepairDefects(uint8_t* raw, int width, int height, const uint32_t* offsets, uint32_t count) noexcept;
 
     render::RenderLock m_lock;

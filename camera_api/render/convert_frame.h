@@ -90,21 +90,14 @@ ORVO_RENDER_INLINE void ScalarPairs(uint8_t* out, const uint8_t* site, ptrdiff_t
 
 // Lane i of a fetch holds the sample of output pixel 2i (even) or 2i + 1 (odd)
 // of the step: the low or high byte of one unaligned load.
-template <class VO>
-struct EvenFetch {
+template <class VO, bool kOdd>
+struct LaneFetch {
     const uint8_t* p;
     ptrdiff_t pitch;
     ORVO_RENDER_INLINE typename VO::V operator()(int dy, int dx) const {
-        return VO::LoBytes(VO::Load(p + dy * pitch + dx));
-    }
-};
-
-template <class VO>
-struct OddFetch {
-    const uint8_t* p;
-    ptrdiff_t pitch;
-    ORVO_RENDER_INLINE typename VO::V operator()(int dy, int dx) const {
-        return VO::HiBytes(VO::Load(p + dy * pitch + dx));
+        const auto v = VO::Load(p + dy * pitch + dx);
+        if constexpr (kOdd) return VO::HiBytes(v);
+        else return VO::LoBytes(v);
     }
 };
 
@@ -121,8 +114,8 @@ ORVO_RENDER_INLINE int SimdPairs(uint8_t* out, const uint8_t* site, ptrdiff_t pi
         if constexpr (F == kFormatGrey && A == kRawMosaic) {
             VO::Store8(out + x, VO::Load(p));
         } else {
-            const EvenFetch<VO> fe{p, pitch};
-            const OddFetch<VO> fo{p, pitch};
+            const LaneFetch<VO, false> fe{p, pitch};
+            const LaneFetch<VO, true> fo{p, pitch};
             const auto e = Reconstruct<A, K0, VO>(fe);
             const auto o = Reconstruct<A, K1, VO>(fo);
             if constexpr (F == kFormatGrey) {

@@ -1,6 +1,7 @@
 // Every converter of every instruction set against the table-driven reference.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -86,6 +87,33 @@ TEST_P(GoldenTest, EveryRoutineEqualsTheReference) {
 // Algorithms 0..5, and 7: outside the range, which selects nearest with the
 // phase flags taken as clear.
 INSTANTIATE_TEST_SUITE_P(Algorithms, GoldenTest, ::testing::Values(0, 1, 2, 3, 4, 5, 7));
+
+// Full-size frames: many SIMD steps per row, and the SIMD routines must give
+// the scalar routines' bytes and statistics exactly.
+TEST(SimdAgreement, FullFramesMatchTheScalarRoutines) {
+    const int width = 648, height = 488;
+    const std::vector<uint8_t> raw = RandomFrame(width, height, 2024);
+    std::printf("instruction sets compared with the scalar routines: SSE2%s\n",
+                render::SimdLevelSupported(SimdLevel::kAvx2) ? ", AVX2" : " (no AVX2 on this machine)");
+    static auto* pairs = new render::PairCounts();
+    for (int format = 0; format < 3; ++format)
+        for (int algorithm = 0; algorithm <= 5; ++algorithm)
+            for (int phase = 0; phase < 4; ++phase) {
+                std::vector<uint8_t> want = OutputBuffer(format, width, height);
+                render::RenderStats wantStats{};
+                render::SelectConverter(format, algorithm, phase & 1, phase & 2, SimdLevel::kScalar)(
+                    want.data(), raw.data(), width, height, &wantStats, pairs);
+                for (SimdLevel level : Levels()) {
+                    std::vector<uint8_t> got = OutputBuffer(format, width, height);
+                    render::RenderStats stats{};
+                    render::SelectConverter(format, algorithm, phase & 1, phase & 2, level)(
+                        got.data(), raw.data(), width, height, &stats, pairs);
+                    ASSERT_EQ(got, want) << Describe(format, algorithm, phase & 1, phase & 2, level,
+                                                     {width, height}, 0);
+                    ASSERT_EQ(0, std::memcmp(&stats, &wantStats, sizeof stats));
+                }
+            }
+}
 
 TEST(ConverterChoice, SixtyThreeDistinctRoutinesPerInstructionSet) {
     for (SimdLevel level : Levels()) {
