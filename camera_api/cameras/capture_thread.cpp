@@ -41,10 +41,11 @@ bool CaptureThread::Start(Body body, void* context, int priority) noexcept {
         return false;
     }
     if (!::SetThreadPriority(thread.get(), priority) || ::ResumeThread(thread.get()) == DWORD(-1)) {
-        // Never ran: let it run to its end at once with the stop flag up.
-        m_stop.store(true, std::memory_order_release);
-        ::ResumeThread(thread.get());
+        // It never ran a single instruction, so it holds nothing: ending it
+        // here is safe, unlike ending a thread that runs.
+        ::TerminateThread(thread.get(), 1);
         ::WaitForSingleObject(thread.get(), INFINITE);
+        delete launch;
         return false;
     }
     m_thread = std::move(thread);
