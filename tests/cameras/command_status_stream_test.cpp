@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "command_status_rig.h"
+#include "gdi_pixels.h"
 #include "emulator/models/frame_pattern.h"
 #include "win32/unique_handle.h"
 
@@ -29,8 +30,18 @@ public:
         FrameDesc desc{};
         if (rig.camera->GetFrame(set, index, &desc) != ORVO_OK) return false;
         bits = static_cast<const uint8_t*>(desc.bits);
+        bitmap = desc.bitmap;
         *check = Check(counter);
         return true;
+    }
+    // Takes the next frame and gives it back at once.
+    bool TakeAndRelease(PatternCheck* check = nullptr) {
+        int index = -1;
+        uint32_t counter = 0;
+        PatternCheck seen;
+        if (!Take(&index, &counter, &seen)) return false;
+        if (check) *check = seen;
+        return rig.camera->ReleaseFrame(set, index) == ORVO_OK;
     }
     PatternCheck Check(uint32_t* counter) const {
         return emu::CheckPatternFrame(bits, uint32_t(height), size_t(DibStride(kPixelFormatBgr24, width)), counter);
@@ -40,6 +51,7 @@ public:
     int width, height;
     int set = -1;
     const uint8_t* bits = nullptr;
+    HBITMAP bitmap = nullptr;
     win32::UniqueHandle event{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
 };
 
@@ -56,6 +68,10 @@ TEST(CommandStatusStream, VideoFramesArriveFreshWholeAndUpright) {
     ASSERT_TRUE(stream.Take(&held, &heldCounter, &check));
     ASSERT_EQ(check, PatternCheck::Ok);
     const uint8_t* heldBits = stream.bits;
+    // Row numbers sit in pixel 1 of each row (blue, green) with a red marker:
+    // as the picture is seen, row 0 is at the top.
+    EXPECT_EQ(test::PixelOf(stream.bitmap, 1, 0), RGB(emu::kRowMarker, 0, 0));
+    EXPECT_EQ(test::PixelOf(stream.bitmap, 1, 479), RGB(emu::kRowMarker, 1, 479 & 0xFF));
 
     // Holding one frame, take and release ten more: each is newer than the
     // last, and the held one is never written meanwhile.
@@ -89,11 +105,7 @@ TEST(CommandStatusStream, ChangesRideOnFrameRequestsWhileStreaming) {
     ASSERT_TRUE(rig.Open());
     Stream stream(rig, 640, 480, 2);
     ASSERT_EQ(rig.camera->StartCapture(stream.set), ORVO_OK);
-    int index;
-    uint32_t counter;
-    PatternCheck check;
-    ASSERT_TRUE(stream.Take(&index, &counter, &check));
-    rig.camera->ReleaseFrame(stream.set, index);
+    ASSERT_TRUE(stream.TakeAndRelease());
 
     ASSERT_EQ(rig.Set(4, 99), ORVO_OK);
     ASSERT_EQ(rig.camera->UpdateParams(), ORVO_OK);
@@ -116,20 +128,16 @@ TEST(CommandStatusStream, ShortAndMissingFramesAreReportedAndTheStreamGoesOn) {
     Stream stream(rig, 640, 480, 3);
     rig.Get(24);
     ASSERT_EQ(rig.camera->StartCapture(stream.set), ORVO_OK);
-    int index;
-    uint32_t counter;
-    PatternCheck check;
-    ASSERT_TRUE(stream.Take(&index, &counter, &check));
-    rig.camera->ReleaseFrame(stream.set, index);
+    ASSERT_TRUE(stream.TakeAndRelease());
     rig.device.WithModel([](CommandStatusModel& m) {
         m.faults.shortFrames = 2;
         m.faults.droppedFrames = 1;
     });
     ASSERT_TRUE(rig.WaitUntil([&] { return (rig.Get(24) & kStatusVideoFrameSize) != 0; }));
     for (int n = 0; n < 3; ++n) {
-        ASSERT_TRUE(stream.Take(&index, &counter, &check));
+        PatternCheck check;
+        ASSERT_TRUE(stream.TakeAndRelease(&check));
         EXPECT_EQ(check, PatternCheck::Ok) << "short frames never reach the ring";
-        rig.camera->ReleaseFrame(stream.set, index);
     }
     EXPECT_EQ(rig.camera->StopCapture(), ORVO_OK);
 }
