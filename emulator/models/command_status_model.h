@@ -55,6 +55,7 @@ public:
     void ChangeFlag(int bit, bool on);
     void ChangeValue(int n, uint8_t value);
     void SetItemValue(uint8_t type, uint32_t value);   // items 6..12 and 15, reported at once
+    void ReportItem(uint8_t type) { Report(ItemsFor(type)); }
     // Queues a packet exactly as given (malformed ones included).
     void InjectStatus(std::vector<uint8_t> packet) { m_status.push_back(std::move(packet)); }
 

@@ -200,3 +200,53 @@ TEST(CommandStatusStream, AFailedStillIsReported) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CommandStatusStream, PaddedRowsOfAnOddWidthLineUp) {
+    // 642 x 3 bytes is not a multiple of four: DIB rows are padded.
+    CommandStatusRig rig(Family::Alder);
+    rig.model.SetModes({480u << 16 | 642u}, {0x1E});
+    ASSERT_TRUE(rig.Open());
+    Stream stream(rig, 642, 480, 2);
+    ASSERT_EQ(rig.camera->StartCapture(stream.set), ORVO_OK);
+    PatternCheck check;
+    ASSERT_TRUE(stream.TakeAndRelease(&check));
+    EXPECT_EQ(check, PatternCheck::Ok);
+    EXPECT_EQ(test::PixelOf(stream.bitmap, 1, 479), RGB(emu::kRowMarker, 1, 479 & 0xFF));
+    EXPECT_EQ(rig.camera->StopCapture(), ORVO_OK);
+}
+
+TEST(CommandStatusStream, ACameraThatGrowsAfterOpeningCannotOverrunItsStaging) {
+    CommandStatusRig rig(Family::Alder);
+    ASSERT_TRUE(rig.Open());
+    Stream still(rig, 1280, 720, 1, kBufferKindStill);
+    rig.device.WithModel([](CommandStatusModel& m) {
+        m.SetFrameSize(1920, 1080);
+        m.ReportItem(cmdstat::kItemFrameSize);
+    });
+    ASSERT_TRUE(rig.WaitUntil([&] {
+        int info[5] = {};
+        return rig.camera->GetInfo(1, info) == ORVO_OK && info[1] == 1920;
+    }));
+    rig.Get(24);
+    ASSERT_EQ(rig.camera->StartCapture(still.set), ORVO_OK);
+    ASSERT_TRUE(rig.WaitUntil([&] { return (rig.Get(24) & kStatusStillNoFrame) != 0; }));
+    int index = -1;
+    ASSERT_EQ(rig.camera->CreateBuffer(kBufferKindVideo, 1, 0, 1920, 1080, 2, &index), ORVO_E_OUT_OF_RANGE);
+}
+
+TEST(CommandStatusStream, ClosingWhileStreamingWithAHeldFrameEndsEverything) {
+    CommandStatusRig rig(Family::Birch);
+    ASSERT_TRUE(rig.Open());
+    Stream stream(rig, 640, 480, 3);
+    ASSERT_EQ(rig.camera->StartCapture(stream.set), ORVO_OK);
+    int index;
+    uint32_t counter;
+    PatternCheck check;
+    ASSERT_TRUE(stream.Take(&index, &counter, &check));
+    rig.camera.reset();   // threads stopped and joined; the held frame is left to its client
+    EXPECT_EQ(check, PatternCheck::Ok);
+}
+
+}  // namespace
