@@ -89,11 +89,15 @@ void CZelCommandStatusCamera::ParseStatus(const uint8_t* data, size_t size) {
     if (bits) ReportStatus(bits);
 }
 
-void CZelCommandStatusCamera::PrepareFrameRequest(uint32_t dataSize, bool withPending) {
-    PendingCommand none;
+void CZelCommandStatusCamera::BuildFrameRequest(uint32_t dataSize, bool withItems, std::vector<uint8_t>& out) {
+    // Pending changes ride on every frame request; queued request items only
+    // when UpdateParams asked for them.
     CriticalSectionLock command(m_commandLock);
-    BuildCommand(m_layout, withPending ? m_pending : none, kCommandFrameRequest, dataSize, withPending,
-                 m_nextRequest);
+    BuildCommand(m_layout, m_pending, kCommandFrameRequest, dataSize, withItems, out);
+}
+
+void CZelCommandStatusCamera::PrepareFrameRequest(uint32_t dataSize, bool withItems) {
+    BuildFrameRequest(dataSize, withItems, m_nextRequest);
 }
 
 // --- parameters -------------------------------------------------------------

@@ -42,7 +42,8 @@ private:
     // Packets. Exchanges and reads hold the device lock.
     bool Exchange(uint32_t commandFlags, std::vector<uint16_t> items);
     void ParseStatus(const uint8_t* data, size_t size);
-    void PrepareFrameRequest(uint32_t dataSize, bool withPending);
+    void BuildFrameRequest(uint32_t dataSize, bool withItems, std::vector<uint8_t>& out);
+    void PrepareFrameRequest(uint32_t dataSize, bool withItems);
 
     // Buffer rules (caller holds the buffer lock).
     int32_t CheckBufferSize(int kind, int width, int* height, bool* wantsWideMode);

@@ -102,11 +102,7 @@ bool CZelCommandStatusCamera::RunVideo() {
     {
         CriticalSectionLock device(m_deviceLock);
         std::vector<uint8_t> first;
-        {
-            PendingCommand none;
-            CriticalSectionLock command(m_commandLock);
-            BuildCommand(m_layout, none, kCommandFrameRequest, size, false, first);
-        }
+        BuildFrameRequest(size, false, first);
         ok = Device()->BeginReadData(halves[0], size, event.get()) &&
              Device()->Write(first.data(), static_cast<uint32_t>(first.size()));
         PrepareFrameRequest(size, m_updatePending.exchange(false));
@@ -160,11 +156,7 @@ void CZelCommandStatusCamera::RunStill() {
     for (int attempt = 0; readable && attempt < attempts && !delivered && !m_still.StopRequested(); ++attempt) {
         CriticalSectionLock device(m_deviceLock);
         std::vector<uint8_t> request;
-        {
-            PendingCommand none;
-            CriticalSectionLock command(m_commandLock);
-            BuildCommand(m_layout, none, kCommandFrameRequest, size, false, request);
-        }
+        BuildFrameRequest(size, false, request);
         uint32_t received = 0;
         const bool read = Device()->BeginReadData(m_staging.data(), size, event.get()) &&
                           Device()->Write(request.data(), static_cast<uint32_t>(request.size())) &&

@@ -26,9 +26,15 @@ public:
     }
     // Waits for the next frame and takes it; checks its pattern.
     bool Take(int* index, uint32_t* counter, PatternCheck* check) {
-        if (::WaitForSingleObject(event.get(), 5000) != WAIT_OBJECT_0) return false;
+        // The event may stand for a frame already taken: then the newest is
+        // ours and GetFrame says so; wait for the next one.
         FrameDesc desc{};
-        if (rig.camera->GetFrame(set, index, &desc) != ORVO_OK) return false;
+        int32_t result = ORVO_E_NO_FRAME;
+        for (int tries = 0; tries < 10 && result == ORVO_E_NO_FRAME; ++tries) {
+            if (::WaitForSingleObject(event.get(), 5000) != WAIT_OBJECT_0) return false;
+            result = rig.camera->GetFrame(set, index, &desc);
+        }
+        if (result != ORVO_OK) return false;
         bits = static_cast<const uint8_t*>(desc.bits);
         bitmap = desc.bitmap;
         *check = Check(counter);
@@ -119,6 +125,12 @@ TEST(CommandStatusStream, ChangesRideOnFrameRequestsWhileStreaming) {
         }
     }
     EXPECT_TRUE(carried);
+
+    // While streaming, a change goes out with the next frame request even
+    // before UpdateParams is called.
+    ASSERT_EQ(rig.Set(6, 7), ORVO_OK);
+    EXPECT_TRUE(rig.WaitUntil([&] { return rig.Get(6) == 7; }));
+    EXPECT_EQ(rig.camera->UpdateParams(), ORVO_OK);
     EXPECT_EQ(rig.camera->StopCapture(), ORVO_OK);
 }
 
