@@ -284,7 +284,13 @@ bool CommandStatusModel::NextFrame(uint8_t* buffer, uint32_t capacity, uint32_t*
     uint32_t width, rows;
     FrameGeometry(requested, &width, &rows);
     const uint32_t fits = std::min(rows, width ? capacity / (3 * width) : 0);
-    FillPatternFrame(buffer, width, fits, size_t(width) * 3, ++m_frameCounter);
+    ++m_frameCounter;
+    if (stampOnly && std::find(m_painted.begin(), m_painted.end(), buffer) != m_painted.end()) {
+        StampPatternFrame(buffer, width, fits, size_t(width) * 3, m_frameCounter);
+    } else {
+        FillPatternFrame(buffer, width, fits, size_t(width) * 3, m_frameCounter);
+        if (stampOnly) m_painted.push_back(buffer);
+    }
     *bytes = std::min(requested, capacity);
     if (faults.shortFrames > 0 && *bytes >= 3 * width) {
         --faults.shortFrames;

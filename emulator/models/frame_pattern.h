@@ -11,6 +11,16 @@ namespace orvo::emu {
 
 constexpr uint8_t kRowMarker = 0xA5;
 
+// Rewrites the counter and row number of every row of a painted frame.
+inline void StampPatternFrame(uint8_t* pixels, uint32_t width, uint32_t rows, size_t stride, uint32_t counter) {
+    if (width < 2) return;
+    for (uint32_t y = 0; y < rows; ++y) {
+        uint8_t* row = pixels + y * stride;
+        row[0] = uint8_t(counter), row[1] = uint8_t(counter >> 8), row[2] = uint8_t(counter >> 16);
+        row[3] = uint8_t(y), row[4] = uint8_t(y >> 8), row[5] = kRowMarker;
+    }
+}
+
 inline void FillPatternFrame(uint8_t* pixels, uint32_t width, uint32_t rows, size_t stride, uint32_t counter) {
     for (uint32_t y = 0; y < rows; ++y) {
         uint8_t* row = pixels + y * stride;
@@ -21,11 +31,8 @@ inline void FillPatternFrame(uint8_t* pixels, uint32_t width, uint32_t rows, siz
             p[1] = uint8_t(y);
             p[2] = light ? 0xF0 : 0x30;
         }
-        if (width >= 2) {
-            row[0] = uint8_t(counter), row[1] = uint8_t(counter >> 8), row[2] = uint8_t(counter >> 16);
-            row[3] = uint8_t(y), row[4] = uint8_t(y >> 8), row[5] = kRowMarker;
-        }
     }
+    StampPatternFrame(pixels, width, rows, stride, counter);
 }
 
 enum class PatternCheck { Ok, NotAPattern, UpsideDown, Torn };
