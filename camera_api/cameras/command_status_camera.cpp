@@ -234,7 +234,7 @@ int32_t CZelCommandStatusCamera::CheckBufferSize(int kind, int width, int* heigh
     // The capture threads copy whole frames of the source size: a set that
     // cannot hold one, or a source larger than the staging halves, is refused.
     if (width != sourceW || *height < sourceH) return ORVO_E_OUT_OF_RANGE;
-    if (size_t(sourceW) * size_t(sourceH) * 3 > m_stagingHalf) return ORVO_E_OUT_OF_RANGE;
+    if (uint64_t(sourceW) * uint64_t(sourceH) * 3 > m_stagingHalf) return ORVO_E_OUT_OF_RANGE;
     return ORVO_OK;
 }
 

@@ -92,7 +92,7 @@ bool CZelCommandStatusCamera::RunVideo() {
         CriticalSectionLock buffers(Rings().Lock());
         set = m_videoSet;
     }
-    const size_t frameBytes = size_t(width) * rows * 3;
+    const uint64_t frameBytes = uint64_t(width) * rows * 3;
     if (frameBytes == 0 || frameBytes > m_stagingHalf) return false;
     const uint32_t size = static_cast<uint32_t>(frameBytes);
     uint8_t* halves[2] = {m_staging.data(), m_staging.data() + m_stagingHalf};
@@ -147,7 +147,7 @@ void CZelCommandStatusCamera::RunStill() {
         CriticalSectionLock buffers(Rings().Lock());
         set = m_stillSet;
     }
-    const size_t frameBytes = size_t(width) * rows * 3;
+    const uint64_t frameBytes = uint64_t(width) * rows * 3;
     // A camera that grew after the staging buffer was sized cannot be read.
     const bool readable = event && frameBytes > 0 && frameBytes <= m_staging.size();
     const uint32_t size = static_cast<uint32_t>(frameBytes);

@@ -366,6 +366,11 @@ TEST(CommandStatusCamera, BufferRulesRefuseSetsThatCannotHoldAFrame) {
     EXPECT_EQ(small.camera->CreateBuffer(0, 1, 0, 1280, 720, 2, &index), ORVO_E_OUT_OF_RANGE)
         << "larger than the staging frames";
 
+    CommandStatusRig huge(Family::Alder);
+    huge.model.SetModes({0xFFFFFFFFu}, {0x1E});   // a mode whose byte count overflows 32 bits
+    ASSERT_TRUE(huge.Open());
+    EXPECT_EQ(huge.camera->CreateBuffer(0, 1, 0, 0xFFFF, 0xFFFF, 2, &index), ORVO_E_OUT_OF_RANGE);
+
     CommandStatusRig birch(Family::Birch);
     ASSERT_TRUE(birch.Open());
     EXPECT_EQ(birch.camera->CreateBuffer(0, 1, 0, 320, 240, 2, &index), ORVO_E_OUT_OF_RANGE);
