@@ -216,7 +216,11 @@ void CWinUsbStreamEngine::RunSource() {
             ::SetEvent(m_stoppedEvent.get());
             continue;
         }
-        while (m_quit == 0 && !stream.IsStopped() && m_source.CanWrite()) m_source.Submit();
+        // A read that cannot be issued is retried every 10 ms, but never ahead
+        // of collecting the reads already in flight.
+        while (m_quit == 0 && !stream.IsStopped() && m_source.CanWrite()) {
+            if (!m_source.Submit() && m_source.HasPendingReads()) break;
+        }
         while (m_quit == 0 && !stream.IsStopped() && m_source.HasPendingReads()) {
             m_source.Advance();
             if (m_source.CanWrite()) m_source.Submit();

@@ -350,6 +350,14 @@ bool CEmuInterface::ServeOne(Transfer& transfer, ULONGLONG now, ULONGLONG& nextD
     }
     if (status == UsbStatus::Pending) return false;
     if (transfer.unplug) {
+        // Packets past the cut never arrived.
+        uint32_t kept = 0;
+        for (ULONG i = 0; transfer.kind == Kind::Isoch && i < transfer.packetCount; ++i) {
+            USBD_ISO_PACKET_DESCRIPTOR& packet = transfer.packets[i];
+            packet.Length = std::min<ULONG>(packet.Length, transfer.unplugAfter - kept);
+            kept += packet.Length;
+            if (packet.Length == 0) packet.Status = LONG(kStatusNoDevice);
+        }
         m_model.Unplug();
         Complete(transfer, kStatusNoDevice, std::min<uint32_t>(moved, transfer.unplugAfter));
         return true;

@@ -1,5 +1,6 @@
 // Without a loadable WinUsb.dll the WinUSB transport refuses everything and
-// the driver transport is unaffected. A helper runs from a folder without the
+// the driver transport is unaffected; with one that lacks the isochronous
+// calls, bulk cameras still work. A helper runs from a folder without the
 // emulated module; as the tests run with Wine's builtin stub disabled, it
 // finds no WinUsb.dll at all.
 #include <gtest/gtest.h>
@@ -23,6 +24,12 @@ TEST(WinUsbAbsent, EveryWinUsbOperationRefusesAndTheDriverTransportWorks) {
     }
     ::DeleteFileW(exe.c_str());
     ::RemoveDirectoryW(folder.c_str());
+}
+
+TEST(WinUsbBasic, WithoutTheIsochronousCallsTheBasicWalkServesBulkCameras) {
+    test::ChildProcess child;
+    ASSERT_TRUE(child.Start(test::ExeFolder() + L"winusb_basic\\transport_basic_winusb_helper.exe", L""));
+    EXPECT_EQ(child.Wait(60000), 0) << child.Output();
 }
 
 }  // namespace

@@ -150,6 +150,21 @@ TEST_F(IsochStream, AbortWithFourReadsInFlightThenStreamAgain) {
     EXPECT_TRUE(Model().HostErrors().empty());
 }
 
+TEST_F(IsochStream, UnplugInTheMiddleOfAFrameEndsItAndCloseStillReturns) {
+    Model().QueueIsochFrame(FrameBytes(kPacket * 100, 10), 0);
+    Model().Faults().Add(emu::kDataEndpoint, {emu::FaultKind::Unplug, kPacket * 10});
+    std::vector<uint8_t> out(kPacket * 200);
+    uint32_t n = 0;
+    ASSERT_TRUE(device.BeginReadData(out.data(), uint32_t(out.size()), event.get()));
+    device.WaitData(&n, 1000);
+    EXPECT_EQ(n, kPacket * 10);  // what arrived before the cut
+    EXPECT_FALSE(Model().IsConnected());
+    device.ReadData(out.data(), 100, &n);
+    EXPECT_EQ(n, 0u);  // nothing more comes from a device that is gone
+    device.Close();
+    EXPECT_EQ(Model().TransfersInFlight(emu::kDataEndpoint), 0u);
+}
+
 TEST_F(IsochStream, StopThreadsAndStreamAgain) {
     const auto frame = FrameBytes(7000, 9);
     Model().QueueIsochFrame(frame, 8);
