@@ -171,7 +171,15 @@ void CZelCommandStatusCamera::RunStill() {
         }
         if (delivered || !IsAlder()) PrepareFrameRequest(videoSize, false);
     }
-    if (!delivered) ReportStatus(kStatusStillNoFrame);
+    if (delivered) return;
+    {
+        // Nothing to hand out: the set goes idle at once, so that GetFrame
+        // does not give its unfilled frame and a new still can start.
+        CriticalSectionLock buffers(Rings().Lock());
+        BufferSet* target = Rings().Allocated(set);
+        if (target && !Rings().AnyFrameLocked(*target)) target->active = 0;
+    }
+    ReportStatus(kStatusStillNoFrame);
 }
 
 }  // namespace orvo
