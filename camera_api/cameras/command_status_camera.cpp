@@ -341,7 +341,8 @@ int32_t CZelCommandStatusCamera::StopVideoThread() {
 }
 
 int32_t CZelCommandStatusCamera::StartStillThread() {
-    m_still.Join(0);   // collects a still thread that has ended
+    // A still thread whose work is done is only leaving: collect it.
+    if (!m_stillRunning.load()) m_still.Join(kStillReleaseWaitMs);
     if (m_still.Held() || m_stillRunning.load()) return ORVO_E_NO_FRAME;
     m_stillRunning.store(true);
     if (m_still.Start(StillMain, this, THREAD_PRIORITY_ABOVE_NORMAL)) return ORVO_OK;

@@ -62,6 +62,9 @@ bool CZelCommandStatusCamera::DeliverFrame(int set, const uint8_t* source, uint3
         BufferSet* target = Rings().Allocated(set);
         if (!target) return false;
         setWidth = target->width;
+        // The camera may have changed its frame size since the set was made.
+        const uint32_t setRows = uint32_t(target->height < 0 ? -int64_t(target->height) : target->height);
+        if (uint32_t(setWidth) < width || setRows < rows) return false;
     }
     auto* bits = static_cast<uint8_t*>(Rings().Acquire(set));
     if (!bits) return false;   // every frame is held: this image is dropped
@@ -168,7 +171,15 @@ void CZelCommandStatusCamera::RunStill() {
         }
         if (delivered || !IsAlder()) PrepareFrameRequest(videoSize, false);
     }
-    if (!delivered) ReportStatus(kStatusStillNoFrame);
+    if (delivered) return;
+    {
+        // Nothing to hand out: the set goes idle at once, so that GetFrame
+        // does not give its unfilled frame and a new still can start.
+        CriticalSectionLock buffers(Rings().Lock());
+        BufferSet* target = Rings().Allocated(set);
+        if (target && !Rings().AnyFrameLocked(*target)) target->active = 0;
+    }
+    ReportStatus(kStatusStillNoFrame);
 }
 
 }  // namespace orvo

@@ -219,8 +219,7 @@ TEST(CommandStatusCamera, MalformedStatusPacketsChangeNothing) {
     EXPECT_EQ(rig.Get(46), 47);
 
     rig.device.WithModel([&](CommandStatusModel& m) { m.InjectStatus(good); });
-    ASSERT_TRUE(rig.WaitStatusRead());
-    EXPECT_EQ(rig.Get(4), 200);
+    ASSERT_TRUE(rig.WaitUntil([&] { return rig.Get(4) == 200; }));
     EXPECT_EQ(rig.Get(63), 9);
 }
 

@@ -79,19 +79,23 @@ TEST(CommandStatusStream, VideoFramesArriveFreshWholeAndUpright) {
     EXPECT_EQ(test::PixelOf(stream.bitmap, 1, 0), RGB(emu::kRowMarker, 0, 0));
     EXPECT_EQ(test::PixelOf(stream.bitmap, 1, 479), RGB(emu::kRowMarker, 1, 479 & 0xFF));
 
-    // Holding one frame, take and release ten more: each is newer than the
-    // last, and the held one is never written meanwhile.
+    // Holding one frame, take and release ten newer ones; the held one is
+    // never written meanwhile. (An event that stood for a frame already
+    // taken and released gives that frame again: never an older one.)
     uint32_t last = heldCounter;
-    for (int n = 0; n < 10; ++n) {
+    int fresh = 0;
+    for (int n = 0; n < 40 && fresh < 10; ++n) {
         int index = -1;
         uint32_t counter = 0;
         ASSERT_TRUE(stream.Take(&index, &counter, &check));
         EXPECT_EQ(check, PatternCheck::Ok) << "frame " << counter;
         EXPECT_NE(index, held);
-        EXPECT_GT(counter, last);
+        EXPECT_GE(counter, last);
+        fresh += counter > last ? 1 : 0;
         last = counter;
         EXPECT_EQ(rig.camera->ReleaseFrame(stream.set, index), ORVO_OK);
     }
+    EXPECT_EQ(fresh, 10);
     uint32_t still = 0;
     EXPECT_EQ(emu::CheckPatternFrame(heldBits, 480, 640 * 3, &still), PatternCheck::Ok);
     EXPECT_EQ(still, heldCounter);
@@ -201,19 +205,24 @@ TEST(CommandStatusStream, AFailedStillIsReported) {
     rig.camera->EnableCameraEvent(kEventStatus, statusEvent.get());
     rig.device.WithModel([](CommandStatusModel& m) { m.faults.shortFrames = 1; });
     ASSERT_EQ(rig.camera->StartCapture(still.set), ORVO_OK);
+    int seen = 0;
     ASSERT_TRUE(rig.WaitUntil([&] {
         int status = 0;
         rig.camera->GetParam(-1, kParamStatus, &status);
-        static int seen = 0;
         seen |= status;
         return (seen & (kStatusStillReadFailed | kStatusStillNoFrame)) ==
                (kStatusStillReadFailed | kStatusStillNoFrame);
     }));
+    EXPECT_EQ(::WaitForSingleObject(statusEvent.get(), 0), WAIT_OBJECT_0) << "told through event 2";
+    int index = -1;
+    FrameDesc desc{};
+    EXPECT_EQ(rig.camera->GetFrame(still.set, &index, &desc), ORVO_E_NO_FRAME) << "no unfilled frame";
+    ASSERT_EQ(rig.camera->StartCapture(still.set), ORVO_OK) << "a new attempt";
+    uint32_t counter;
+    PatternCheck check;
+    ASSERT_TRUE(still.Take(&index, &counter, &check));
+    EXPECT_EQ(check, PatternCheck::Ok);
 }
-
-}  // namespace
-
-namespace {
 
 TEST(CommandStatusStream, PaddedRowsOfAnOddWidthLineUp) {
     // 642 x 3 bytes is not a multiple of four: DIB rows are padded.
@@ -230,22 +239,24 @@ TEST(CommandStatusStream, PaddedRowsOfAnOddWidthLineUp) {
 }
 
 TEST(CommandStatusStream, ACameraThatGrowsAfterOpeningCannotOverrunItsStaging) {
-    CommandStatusRig rig(Family::Alder);
-    ASSERT_TRUE(rig.Open());
-    Stream still(rig, 1280, 720, 1, kBufferKindStill);
-    rig.device.WithModel([](CommandStatusModel& m) {
-        m.SetFrameSize(1920, 1080);
-        m.ReportItem(cmdstat::kItemFrameSize);
-    });
-    ASSERT_TRUE(rig.WaitUntil([&] {
-        int info[5] = {};
-        return rig.camera->GetInfo(1, info) == ORVO_OK && info[1] == 1920;
-    }));
-    rig.Get(24);
-    ASSERT_EQ(rig.camera->StartCapture(still.set), ORVO_OK);
-    ASSERT_TRUE(rig.WaitUntil([&] { return (rig.Get(24) & kStatusStillNoFrame) != 0; }));
-    int index = -1;
-    ASSERT_EQ(rig.camera->CreateBuffer(kBufferKindVideo, 1, 0, 1920, 1080, 2, &index), ORVO_E_OUT_OF_RANGE);
+    // 1600 x 900 still fits the staging buffer but not the still set;
+    // 1920 x 1080 fits neither.
+    for (uint16_t width : {1600, 1920}) {
+        CommandStatusRig rig(Family::Alder);
+        ASSERT_TRUE(rig.Open());
+        Stream still(rig, 1280, 720, 1, kBufferKindStill);
+        rig.device.WithModel([width](CommandStatusModel& m) {
+            m.SetFrameSize(width, uint16_t(width * 9 / 16));
+            m.ReportItem(cmdstat::kItemFrameSize);
+        });
+        ASSERT_TRUE(rig.WaitUntil([&] {
+            int info[5] = {};
+            return rig.camera->GetInfo(1, info) == ORVO_OK && info[1] == width;
+        }));
+        rig.Get(24);
+        ASSERT_EQ(rig.camera->StartCapture(still.set), ORVO_OK);
+        ASSERT_TRUE(rig.WaitUntil([&] { return (rig.Get(24) & kStatusStillNoFrame) != 0; }, 10000)) << width;
+    }
 }
 
 TEST(CommandStatusStream, ClosingWhileStreamingWithAHeldFrameEndsEverything) {
