@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "orvo_build_config.h"
-
 namespace orvo::emu {
 
 namespace {
@@ -12,8 +10,6 @@ namespace {
 constexpr uint8_t kRequestTypeMask = 0x60;
 constexpr uint8_t kRequestTypeVendor = 0x40;
 constexpr uint8_t kRecipientMask = 0x1F;
-constexpr uint16_t kDefaultAlderProduct = 0x317;
-constexpr uint16_t kDefaultBirchProduct = 0x403;
 
 }  // namespace
 
@@ -23,9 +19,6 @@ CCommandStatusUsbModel::CCommandStatusUsbModel(Family family, DeviceIdentity ide
 std::unique_ptr<CCommandStatusUsbModel> CCommandStatusUsbModel::FromSettings(Family family,
                                                                              const DeviceSettings& settings) {
     DeviceIdentity identity = IdentityFromSettings(settings);
-    identity.vendorId = uint16_t(SettingNumber(settings, "vid", ORVO_VENDOR_ID));
-    identity.productId = uint16_t(SettingNumber(
-        settings, "pid", family == Family::Alder ? kDefaultAlderProduct : kDefaultBirchProduct));
     if (identity.product.empty()) identity.product = family == Family::Alder ? L"Alder camera" : L"Birch camera";
     auto model = std::make_unique<CCommandStatusUsbModel>(family, identity, LayoutFromSettings(settings));
     const uint32_t width = SettingNumber(settings, "width", 0);

@@ -22,8 +22,8 @@ public:
     CCommandStatusUsbModel(Family family, DeviceIdentity identity, PipeLayout layout);
 
     // From a description: the identity keys (vid, pid, release, strings; the
-    // maker's vendor id and a product id of the family by default) and the
-    // frame size (width, height).
+    // bus names the device's path after vid and pid, so they have no
+    // defaults here) and the picture size (width, height).
     static std::unique_ptr<CCommandStatusUsbModel> FromSettings(Family family, const DeviceSettings& settings);
 
     UsbStatus Control(const SetupPacket& setup, uint8_t* data, uint32_t length, uint32_t* moved) override;

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -27,6 +28,12 @@ using emu::CCommandStatusUsbModel;
 using emu::DeviceSettings;
 
 constexpr int kWidth = 640, kHeight = 480;
+
+std::string Vendor() {
+    char text[16];
+    std::snprintf(text, sizeof(text), "0x%04X", unsigned(ORVO_VENDOR_ID));
+    return text;
+}
 
 DeviceRecord Record(int model) {
     DeviceRecord record{};
@@ -68,13 +75,13 @@ void ExpectFreshFrames(CZelCamera& camera, int frames) {
 }
 
 TEST(CommandStatusUsbModel, DescriptionsNameBothFamilies) {
-    auto alder = emu::CreateModel({{"model", "alder"}, {"serial", "A7"}});
+    auto alder = emu::CreateModel({{"model", "alder"}, {"vid", Vendor()}, {"pid", "0x0317"}, {"serial", "A7"}});
     ASSERT_TRUE(alder);
     uint8_t descriptor[18];
     alder->DeviceDescriptor(descriptor);
     EXPECT_EQ(descriptor[8] | descriptor[9] << 8, ORVO_VENDOR_ID);
     EXPECT_EQ(ModelForProductId(descriptor[10] | descriptor[11] << 8), 9);
-    auto birch = emu::CreateModel({{"model", "birch"}, {"pid", "0x0319"}});
+    auto birch = emu::CreateModel({{"model", "birch"}, {"vid", Vendor()}, {"pid", "0x0319"}});
     ASSERT_TRUE(birch);
     birch->DeviceDescriptor(descriptor);
     EXPECT_EQ(ModelForProductId(descriptor[10] | descriptor[11] << 8), 7);
@@ -125,7 +132,7 @@ TEST(CommandStatusUsbModel, TheAlderCameraStreamsInProcess) {
 TEST(CommandStatusUsbModel, APluggedCameraStreamsThroughTheEmulatedWinUsb) {
     std::wstring serial = test::UniqueName(L"U");
     serial.erase(std::remove(serial.begin(), serial.end(), L'_'), serial.end());
-    const DeviceSettings settings = {{"model", "birch"}, {"pid", "0x0401"}, {"serial", std::string(serial.begin(),
+    const DeviceSettings settings = {{"model", "birch"}, {"vid", Vendor()}, {"pid", "0x0401"}, {"serial", std::string(serial.begin(),
                                      serial.begin() + std::min<size_t>(serial.size(), 15))}};
     emu::CEmulatedUsbBus bus;
     emu::PluggedDevice plugged;

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -31,8 +32,16 @@ inline std::wstring UniqueSerial(const wchar_t* stem) {
     return name.substr(0, 15);
 }
 
+// The maker's vendor id as a description writes it.
+inline std::string VendorId() {
+    char text[16];
+    std::snprintf(text, sizeof(text), "0x%04X", unsigned(ORVO_VENDOR_ID));
+    return text;
+}
+
 inline emu::DeviceSettings AlderCamera(const std::wstring& serial) {
-    return {{"model", "alder"}, {"serial", Narrow(serial)}, {"product", "System camera"}};
+    return {{"model", "alder"}, {"vid", VendorId()}, {"pid", "0x0317"}, {"serial", Narrow(serial)},
+            {"product", "System camera"}};
 }
 
 inline bool WaitPumping(HANDLE event, DWORD ms = kEventWaitMs) { return win32::WaitPumpingMessages(event, ms); }
