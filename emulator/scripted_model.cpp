@@ -1,52 +1,23 @@
 #include "emulator/scripted_model.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 
+#include "emulator/device_settings.h"
+
 namespace orvo::emu {
-namespace {
-
-uint32_t Number(const std::map<std::string, std::string>& settings, const char* key, uint32_t fallback) {
-    auto it = settings.find(key);
-    if (it == settings.end() || it->second.empty()) return fallback;
-    return uint32_t(std::strtoul(it->second.c_str(), nullptr, 0));
-}
-
-std::wstring Text(const std::map<std::string, std::string>& settings, const char* key) {
-    auto it = settings.find(key);
-    if (it == settings.end()) return {};
-    return std::wstring(it->second.begin(), it->second.end());
-}
-
-}  // namespace
 
 CScriptedUsbModel::CScriptedUsbModel(DeviceIdentity identity, PipeLayout layout)
     : CUsbModelBase(std::move(identity), layout) {}
 
 std::unique_ptr<CScriptedUsbModel> CScriptedUsbModel::FromSettings(
     const std::map<std::string, std::string>& settings) {
-    DeviceIdentity identity;
-    identity.vendorId = uint16_t(Number(settings, "vid", 0));
-    identity.productId = uint16_t(Number(settings, "pid", 0));
-    identity.release = uint16_t(Number(settings, "release", 0x0100));
-    identity.subClass = uint8_t(Number(settings, "subclass", 0));
-    identity.manufacturer = Text(settings, "manufacturer");
-    identity.product = Text(settings, "product");
-    identity.serial = Text(settings, "serial");
-    PipeLayout layout;
-    layout.endpointCount = Number(settings, "endpoints", 3);
-    auto data = settings.find("data");
-    layout.dataType = (data != settings.end() && data->second == "isoch") ? kPipeIsochronous : kPipeBulk;
-    layout.bulkPacketSize = uint16_t(Number(settings, "packet", 512));
-    layout.bytesPerInterval = Number(settings, "bytes_per_interval", 3072);
-    layout.interval = uint8_t(Number(settings, "interval", 1));
-    layout.maxTransferSize = Number(settings, "max_transfer", 2u << 20);
-    auto model = std::make_unique<CScriptedUsbModel>(identity, layout);
-    if (const uint32_t frame = Number(settings, "frame_size", 0)) {
+    const PipeLayout layout = LayoutFromSettings(settings);
+    auto model = std::make_unique<CScriptedUsbModel>(IdentityFromSettings(settings), layout);
+    if (const uint32_t frame = SettingNumber(settings, "frame_size", 0)) {
         std::vector<uint8_t> bytes(frame);
         for (uint32_t i = 0; i < frame; ++i) bytes[i] = uint8_t(i * 7 + (i >> 8));
-        model->LoopFrame(std::move(bytes), Number(settings, "gap", 8));
+        model->LoopFrame(std::move(bytes), SettingNumber(settings, "gap", 8));
     }
     return model;
 }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "emulator/model_factory.h"
+#include "emulator/device_settings.h"
 
 namespace orvo::emu {
 
