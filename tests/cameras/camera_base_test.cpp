@@ -6,6 +6,7 @@
 
 #include "camera_api/cameras/zel_camera.h"
 #include "fake_device.h"
+#include "gdi_pixels.h"
 #include "win32/unique_handle.h"
 
 using namespace orvo;
@@ -95,15 +96,7 @@ TEST_F(CameraBaseTest, AHeldFrameIsNeverOverwritten) {
     EXPECT_EQ(camera.DeleteBuffer(set), ORVO_E_BUFFER_IN_USE) << "still active: capture runs";
 }
 
-// Reads pixel (x, y) of the picture through GDI, which knows the orientation.
-COLORREF PixelOf(HBITMAP bitmap, int x, int y) {
-    HDC dc = ::CreateCompatibleDC(nullptr);
-    HGDIOBJ old = ::SelectObject(dc, bitmap);
-    const COLORREF colour = ::GetPixel(dc, x, y);
-    ::SelectObject(dc, old);
-    ::DeleteDC(dc);
-    return colour;
-}
+using test::PixelOf;
 
 TEST_F(CameraBaseTest, FramesAreDibSectionsOfTheRequestedFormatAndOrientation) {
     int topDown = -1, bottomUp = -1, grey = -1;

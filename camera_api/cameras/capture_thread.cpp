@@ -1,0 +1,68 @@
+#include "camera_api/cameras/capture_thread.h"
+
+#include <new>
+
+namespace orvo {
+
+namespace {
+
+struct Launch {
+    CaptureThread::Body body;
+    void* context;
+};
+
+DWORD WINAPI ThreadMain(void* parameter) {
+    Launch* launch = static_cast<Launch*>(parameter);
+    const Launch copy = *launch;
+    delete launch;
+    copy.body(copy.context);
+    return 0;
+}
+
+}  // namespace
+
+CaptureThread::~CaptureThread() {
+    // The owner stops its threads first; waiting here keeps a forgotten one
+    // from running on into freed state.
+    if (m_thread.valid()) {
+        m_stop.store(true, std::memory_order_release);
+        ::WaitForSingleObject(m_thread.get(), INFINITE);
+    }
+}
+
+bool CaptureThread::Start(Body body, void* context, int priority) noexcept {
+    if (m_thread.valid()) return false;
+    m_stop.store(false, std::memory_order_release);
+    Launch* launch = new (std::nothrow) Launch{body, context};
+    if (!launch) return false;
+    win32::UniqueHandle thread(::CreateThread(nullptr, 0, ThreadMain, launch, CREATE_SUSPENDED, nullptr));
+    if (!thread) {
+        delete launch;
+        return false;
+    }
+    if (!::SetThreadPriority(thread.get(), priority) || ::ResumeThread(thread.get()) == DWORD(-1)) {
+        // It never ran a single instruction, so it holds nothing: ending it
+        // here is safe, unlike ending a thread that runs.
+        ::TerminateThread(thread.get(), 1);
+        ::WaitForSingleObject(thread.get(), INFINITE);
+        delete launch;
+        return false;
+    }
+    m_thread = std::move(thread);
+    return true;
+}
+
+CaptureThread::StopResult CaptureThread::Stop(DWORD timeoutMs) noexcept {
+    if (!m_thread.valid()) return StopResult::NotRunning;
+    m_stop.store(true, std::memory_order_release);
+    return Join(timeoutMs) ? StopResult::Stopped : StopResult::TimedOut;
+}
+
+bool CaptureThread::Join(DWORD timeoutMs) noexcept {
+    if (!m_thread.valid()) return true;
+    if (::WaitForSingleObject(m_thread.get(), timeoutMs) != WAIT_OBJECT_0) return false;
+    m_thread.reset();
+    return true;
+}
+
+}  // namespace orvo

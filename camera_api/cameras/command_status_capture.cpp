@@ -1,0 +1,185 @@
+// The capture threads of the cameras with their own processor: the status
+// poller, the video thread with its two staging halves, and the still thread.
+#include <cstring>
+
+#include "camera_api/cameras/command_status_camera.h"
+#include "camera_api/transport/device.h"
+#include "win32/unique_handle.h"
+
+namespace orvo {
+
+using win32::CriticalSectionLock;
+using win32::UniqueHandle;
+using namespace cmdstat;
+
+namespace {
+
+constexpr DWORD kPollIntervalMs = 10;
+constexpr DWORD kPollReadMs = 50;
+constexpr DWORD kVideoReadMs = 500;
+constexpr DWORD kStillReadMs = 2000;
+constexpr int kStillAttemptsAlder = 100;
+
+}  // namespace
+
+void CZelCommandStatusCamera::PollerMain(void* self) {
+    static_cast<CZelCommandStatusCamera*>(self)->Poll();
+}
+
+void CZelCommandStatusCamera::VideoMain(void* self) {
+    auto* camera = static_cast<CZelCommandStatusCamera*>(self);
+    if (!camera->RunVideo()) camera->ReportStatus(kStatusVideoThreadError);
+}
+
+void CZelCommandStatusCamera::StillMain(void* self) {
+    auto* camera = static_cast<CZelCommandStatusCamera*>(self);
+    camera->RunStill();
+    camera->m_stillRunning.store(false);
+}
+
+void CZelCommandStatusCamera::Poll() {
+    UniqueHandle event(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    while (!m_poller.StopRequested()) {
+        ::Sleep(kPollIntervalMs);
+        CriticalSectionLock device(m_deviceLock);
+        uint32_t bytes = 0;
+        bool read;
+        if (event) {
+            read = Device()->BeginReadResponse(m_receive, sizeof(m_receive), event.get()) &&
+                   Device()->WaitResponse(&bytes, kPollReadMs);
+        } else {
+            read = Device()->ReadResponse(m_receive, sizeof(m_receive), &bytes);
+        }
+        if (read && bytes >= m_layout.headerSize) ParseStatus(m_receive, bytes);
+    }
+}
+
+bool CZelCommandStatusCamera::DeliverFrame(int set, const uint8_t* source, uint32_t width, uint32_t rows,
+                                           int event) {
+    int32_t setWidth;
+    {
+        CriticalSectionLock buffers(Rings().Lock());
+        BufferSet* target = Rings().Allocated(set);
+        if (!target) return false;
+        setWidth = target->width;
+        // The camera may have changed its frame size since the set was made.
+        const uint32_t setRows = uint32_t(target->height < 0 ? -int64_t(target->height) : target->height);
+        if (uint32_t(setWidth) < width || setRows < rows) return false;
+    }
+    auto* bits = static_cast<uint8_t*>(Rings().Acquire(set));
+    if (!bits) return false;   // every frame is held: this image is dropped
+    const size_t packed = size_t(width) * 3;
+    const size_t stride = size_t(DibStride(kPixelFormatBgr24, setWidth));
+    if (stride == packed) {
+        std::memcpy(bits, source, packed * rows);
+    } else {
+        // DIB rows are padded to four bytes; camera rows are not.
+        for (uint32_t row = 0; row < rows; ++row) std::memcpy(bits + row * stride, source + row * packed, packed);
+    }
+    Rings().Publish(set);
+    SignalEvent(event);
+    return true;
+}
+
+bool CZelCommandStatusCamera::RunVideo() {
+    UniqueHandle event(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!event || m_staging.empty()) return false;
+    uint32_t width, rows;
+    {
+        CriticalSectionLock status(m_statusLock);
+        width = m_state.videoWidth;
+        rows = m_state.videoHeight;
+    }
+    int set;
+    {
+        CriticalSectionLock buffers(Rings().Lock());
+        set = m_videoSet;
+    }
+    const uint64_t frameBytes = uint64_t(width) * rows * 3;
+    if (frameBytes == 0 || frameBytes > m_stagingHalf) return false;
+    const uint32_t size = static_cast<uint32_t>(frameBytes);
+    uint8_t* halves[2] = {m_staging.data(), m_staging.data() + m_stagingHalf};
+
+    uint32_t received = 0;
+    bool ok;
+    {
+        CriticalSectionLock device(m_deviceLock);
+        std::vector<uint8_t> first;
+        BuildFrameRequest(size, false, first);
+        ok = Device()->BeginReadData(halves[0], size, event.get()) &&
+             Device()->Write(first.data(), static_cast<uint32_t>(first.size()));
+        PrepareFrameRequest(size, m_updatePending.exchange(false));
+        if (ok && !Device()->WaitData(&received, kVideoReadMs)) received = 0;
+    }
+    if (!ok) return false;
+
+    m_videoRunning.store(true);
+    int readIndex = 0;
+    int copyIndex = 0;
+    while (ok && !m_video.StopRequested()) {
+        {
+            CriticalSectionLock device(m_deviceLock);
+            readIndex ^= 1;
+            ok = Device()->BeginReadData(halves[readIndex], size, event.get()) &&
+                 Device()->Write(m_nextRequest.data(), static_cast<uint32_t>(m_nextRequest.size()));
+            if (ok) {
+                if (received == size) DeliverFrame(set, halves[copyIndex], width, rows, kEventVideoFrame);
+                else ReportStatus(kStatusVideoFrameSize);
+                PrepareFrameRequest(size, m_updatePending.exchange(false));
+                if (!Device()->WaitData(&received, kVideoReadMs)) received = 0;
+            }
+            copyIndex ^= 1;
+        }
+        ::Sleep(1);
+    }
+    m_videoRunning.store(false);
+    return ok;
+}
+
+void CZelCommandStatusCamera::RunStill() {
+    UniqueHandle event(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    uint32_t width, rows, videoSize;
+    {
+        CriticalSectionLock status(m_statusLock);
+        width = m_state.cameraWidth;
+        rows = m_state.cameraHeight;
+        videoSize = m_state.videoWidth * m_state.videoHeight * 3;
+    }
+    int set;
+    {
+        CriticalSectionLock buffers(Rings().Lock());
+        set = m_stillSet;
+    }
+    const uint64_t frameBytes = uint64_t(width) * rows * 3;
+    // A camera that grew after the staging buffer was sized cannot be read.
+    const bool readable = event && frameBytes > 0 && frameBytes <= m_staging.size();
+    const uint32_t size = static_cast<uint32_t>(frameBytes);
+    const int attempts = IsAlder() ? kStillAttemptsAlder : 1;
+    bool delivered = false;
+    for (int attempt = 0; readable && attempt < attempts && !delivered && !m_still.StopRequested(); ++attempt) {
+        CriticalSectionLock device(m_deviceLock);
+        std::vector<uint8_t> request;
+        BuildFrameRequest(size, false, request);
+        uint32_t received = 0;
+        const bool read = Device()->BeginReadData(m_staging.data(), size, event.get()) &&
+                          Device()->Write(request.data(), static_cast<uint32_t>(request.size())) &&
+                          Device()->WaitData(&received, kStillReadMs);
+        if (read && received == size) {
+            delivered = DeliverFrame(set, m_staging.data(), width, rows, kEventStillFrame);
+        } else if (!IsAlder()) {
+            ReportStatus(kStatusStillReadFailed);
+        }
+        if (delivered || !IsAlder()) PrepareFrameRequest(videoSize, false);
+    }
+    if (delivered) return;
+    {
+        // Nothing to hand out: the set goes idle at once, so that GetFrame
+        // does not give its unfilled frame and a new still can start.
+        CriticalSectionLock buffers(Rings().Lock());
+        BufferSet* target = Rings().Allocated(set);
+        if (target && !Rings().AnyFrameLocked(*target)) target->active = 0;
+    }
+    ReportStatus(kStatusStillNoFrame);
+}
+
+}  // namespace orvo

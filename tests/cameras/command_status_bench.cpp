@@ -1,0 +1,96 @@
+// Streams 1280 x 720 frames from an emulated camera with its own processor
+// and reports the process's CPU time per delivered frame as a ratio to one
+// memcpy of a frame, both measured in this run. Not a test: run it by hand,
+//   tests/harness/wine-run.sh build/x64/bin/cameras_command_status_bench.exe [frames]
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "camera_api/cameras/command_status_camera.h"
+#include "emulator/models/frame_pattern.h"
+#include "emulator/models/model_device.h"
+#include "win32/unique_handle.h"
+
+using namespace orvo;
+
+namespace {
+
+constexpr int kWidth = 1280, kHeight = 720;
+constexpr size_t kFrameBytes = size_t(kWidth) * kHeight * 3;
+
+double ProcessCpuMs() {
+    FILETIME created, exited, kernel, user;
+    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
+    auto ms = [](const FILETIME& t) { return double(uint64_t(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 1e4; };
+    return ms(kernel) + ms(user);
+}
+
+double NowMs() {
+    LARGE_INTEGER now, frequency;
+    ::QueryPerformanceCounter(&now);
+    ::QueryPerformanceFrequency(&frequency);
+    return double(now.QuadPart) * 1000.0 / double(frequency.QuadPart);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int frames = argc > 1 ? std::atoi(argv[1]) : 300;
+    emu::CommandStatusModel model(cmdstat::Family::Alder);
+    model.stampOnly = true;
+    emu::ModelDevice device(model);
+    auto camera = std::make_unique<CZelAlder>(&device);
+    DeviceRecord record{};
+    int set = -1;
+    win32::UniqueHandle event(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!camera->Initialize(record) ||
+        camera->CreateBuffer(kBufferKindVideo, kPixelFormatBgr24, 0, kWidth, kHeight, 3, &set) != ORVO_OK ||
+        !camera->EnableCameraEvent(kEventVideoFrame, event.get()) || camera->StartCapture(set) != ORVO_OK) {
+        std::printf("could not start the emulated camera\n");
+        return 1;
+    }
+    auto take = [&](uint32_t* counter) {
+        for (int tries = 0; tries < 10; ++tries) {
+            if (::WaitForSingleObject(event.get(), 5000) != WAIT_OBJECT_0) return false;
+            int index = -1;
+            FrameDesc desc{};
+            if (camera->GetFrame(set, &index, &desc) != ORVO_OK) continue;
+            const auto check = emu::CheckPatternFrame(static_cast<const uint8_t*>(desc.bits), kHeight,
+                                                      size_t(kWidth) * 3, counter);
+            camera->ReleaseFrame(set, index);
+            return check == emu::PatternCheck::Ok;
+        }
+        return false;
+    };
+    uint32_t first = 0, last = 0;
+    for (int n = 0; n < 10; ++n) {
+        if (!take(&first)) return 1;
+    }
+    const double cpu0 = ProcessCpuMs(), wall0 = NowMs();
+    for (int n = 0; n < frames; ++n) {
+        if (!take(&last)) return 1;
+    }
+    const double cpu = ProcessCpuMs() - cpu0, wall = NowMs() - wall0;
+    camera->StopCapture();
+    const uint32_t delivered = last - first;   // frames the camera sent, taken or not
+
+    std::vector<uint8_t> from(kFrameBytes, 1), to(kFrameBytes);
+    const int copies = 200;
+    const double copy0 = NowMs();
+    for (int n = 0; n < copies; ++n) {
+        from[n] = uint8_t(n);
+        std::memcpy(to.data(), from.data(), kFrameBytes);
+    }
+    const double copyMs = (NowMs() - copy0) / copies + (to[7] == 255 ? 1e-9 : 0.0);
+
+    const double perFrame = cpu / delivered;
+    std::printf("frames delivered %u (taken %d) in %.0f ms: %.1f per second\n", delivered, frames, wall,
+                delivered * 1000.0 / wall);
+    std::printf("process CPU per frame %.3f ms, memcpy of one frame %.3f ms, ratio %.2f\n", perFrame, copyMs,
+                perFrame / copyMs);
+    return 0;
+}
