@@ -73,6 +73,11 @@ SensorRegisters CSensorUsbModel::Registers() {
     return m_regs;
 }
 
+SensorRegisters CSensorUsbModel::FrameRegisters() {
+    win32::CriticalSectionLock lock(m_lock);
+    return m_frameRegs;
+}
+
 uint32_t CSensorUsbModel::FramesSent() {
     win32::CriticalSectionLock lock(m_lock);
     return m_framesSent;
@@ -142,6 +147,7 @@ void CSensorUsbModel::QueueEcho(std::vector<uint8_t> echo) {
 void CSensorUsbModel::QueueFrame(uint32_t requested) {
     std::vector<uint8_t> frame;
     m_scene.Capture(m_regs, frame);
+    m_frameRegs = m_regs;
     // The sensor sends what its window holds; a request of another size is the host's problem.
     (void)requested;
     if (m_shortFrames && !frame.empty()) {

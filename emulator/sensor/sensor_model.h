@@ -42,6 +42,8 @@ public:
     void SetChipVersion(uint16_t version);
 
     SensorRegisters Registers();
+    // The registers the last frame was read out with.
+    SensorRegisters FrameRegisters();
     uint32_t FramesSent();
     uint32_t PacketsWithOpcode(uint8_t opcode);
 
@@ -54,6 +56,7 @@ private:
 
     win32::CriticalSection m_lock;
     SensorRegisters m_regs;
+    SensorRegisters m_frameRegs;
     CSensorScene m_scene;
     std::vector<uint8_t> m_memory;
     uint32_t m_memoryPosition = 0;

@@ -171,5 +171,18 @@ TEST_F(ClosedLoop, OneShotsSwitchThemselvesOff) {
     EXPECT_EQ(0, memcmp(frozen.value, plant.regs.value, sizeof frozen.value));
 }
 
+// Known limit cycle: a scene that needs 1x to about 2.8x gain at the longest
+// exposure. The gain controller's first step (kp 709 per quarter level) more
+// than doubles the gain, and on the way down a gain step that lands on the
+// minimum also steps the exposure, so the loop swings between (maximum
+// exposure, gain 19) and (54 ms, gain 8). Kept disabled until the tuning is decided.
+TEST_F(ClosedLoop, DISABLED_ModerateGainNeedSettles) {
+    reg.autoExposure = reg.autoGain = true;
+    scene.light.illumination = 0.4;
+    plant.maxExposure = 66666666;
+    Start(200000, 8);
+    EXPECT_GT(StepsUntil(kStatusSettled, 40), 0);
+}
+
 }  // namespace
 }  // namespace orvo
