@@ -93,6 +93,10 @@ int32_t CZelCedar::CreateBuffer(int kind, int pixelFormat, int reserved, int wid
     if (width < 2 || width > m_sensor.width || height < 2 || height > m_sensor.height) return ORVO_E_OUT_OF_RANGE;
     auto* ctx = new (std::nothrow) CSensorContext(width, height);
     if (!ctx) return ORVO_E_OUT_OF_MEMORY;
+    // A new set starts with the widest view: the largest binning that fits.
+    const int32_t factor = LargestFactor(m_sensor.width, ctx->EvenWidth());
+    ctx->columnFactorMinus1 = ctx->rowFactorMinus1 = factor - 1;
+    if (ctx->EvenHeight() * factor > m_sensor.height) ctx->columnFactorMinus1 = ctx->rowFactorMinus1 = 0;
     {
         CriticalSectionLock registers(m_registerLock);
         if (kind == kBufferKindStill) {
@@ -186,7 +190,9 @@ int32_t CZelCedar::SetBufferParam(BufferSet& set, int paramId, int value) {
     switch (paramId) {
     case 6: {
         if (value == 3) value = 2;
-        const int32_t factor = std::max(LargestFactor(m_sensor.width, ctx->EvenWidth()) / std::max(value, 1), 1);
+        int32_t factor = std::max(LargestFactor(m_sensor.width, ctx->EvenWidth()) / std::max(value, 1), 1);
+        // A factor whose rows would run past the sensor is not usable.
+        while (factor > 1 && ctx->EvenHeight() * factor > m_sensor.height) --factor;
         CriticalSectionLock registers(m_registerLock);
         ctx->columnFactorMinus1 = ctx->rowFactorMinus1 = factor - 1;
         ctx->x = std::min(ctx->x, ctx->MaxX(m_sensor));
