@@ -1,6 +1,7 @@
 #include "emulator/sensor/sensor_model.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace orvo::emu {
@@ -19,6 +20,27 @@ CSensorUsbModel::CSensorUsbModel(DeviceIdentity identity, PipeLayout layout)
     : CUsbModelBase(std::move(identity), layout),
       m_regs(CSensorScene::PowerOnRegisters()),
       m_memory(kSensorMemorySize, 0xFF) {}
+
+std::unique_ptr<CSensorUsbModel> CSensorUsbModel::FromSettings(const std::map<std::string, std::string>& settings) {
+    auto number = [&](const char* key, unsigned long fallback, int base) {
+        auto it = settings.find(key);
+        if (it == settings.end()) return fallback;
+        char* end = nullptr;
+        const unsigned long v = std::strtoul(it->second.c_str(), &end, base);
+        return end && *end == 0 ? v : fallback;
+    };
+    DeviceIdentity identity;
+    identity.vendorId = static_cast<uint16_t>(number("vid", 0, 16));
+    identity.productId = static_cast<uint16_t>(number("pid", 0, 16));
+    identity.release = static_cast<uint16_t>(number("release", 0x0100, 16));
+    identity.product = L"Sensor camera";
+    auto model = std::make_unique<CSensorUsbModel>(identity);
+    SceneLight light;
+    light.illumination = static_cast<double>(number("illumination", 1000, 10)) / 1000.0;
+    light.colourTemperature = static_cast<int32_t>(number("temperature", 5500, 10));
+    model->SetLight(light);
+    return model;
+}
 
 void CSensorUsbModel::SetLight(SceneLight light) {
     win32::CriticalSectionLock lock(m_lock);

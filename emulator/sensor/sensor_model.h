@@ -6,6 +6,10 @@
 #include <deque>
 #include <vector>
 
+#include <map>
+#include <memory>
+#include <string>
+
 #include "emulator/sensor/sensor_scene.h"
 #include "emulator/usb_model_base.h"
 
@@ -20,6 +24,9 @@ constexpr uint32_t kSensorMemorySize = 0x4000;
 class CSensorUsbModel : public CUsbModelBase {
 public:
     explicit CSensorUsbModel(DeviceIdentity identity, PipeLayout layout = PipeLayout{});
+    // From "key=value" settings: vid, pid, release (hex), illumination and
+    // temperature (kelvin); for the model factory of the emulated WinUsb.dll.
+    static std::unique_ptr<CSensorUsbModel> FromSettings(const std::map<std::string, std::string>& settings);
 
     UsbStatus Control(const SetupPacket& setup, uint8_t* data, uint32_t length, uint32_t* moved) override;
     UsbStatus WriteOut(uint8_t endpoint, const uint8_t* data, uint32_t length, uint32_t* moved) override;

@@ -118,5 +118,14 @@ TEST_F(SensorModelTest, MemoryReadsContinueAndWritesMoveThePosition) {
     EXPECT_EQ(model.Control(at, buffer, 300, &moved), UsbStatus::Stall);
 }
 
+TEST(SensorModelSettings, DescribedModelKeepsIdentityAndLight) {
+    auto model = emu::CSensorUsbModel::FromSettings({{"vid", "1c2d"}, {"pid", "0010"}, {"illumination", "bad"}});
+    uint8_t descriptor[18] = {};
+    model->DeviceDescriptor(descriptor);
+    EXPECT_EQ(descriptor[8] | descriptor[9] << 8, 0x1c2d);
+    EXPECT_EQ(descriptor[10] | descriptor[11] << 8, 0x0010);
+    EXPECT_EQ(model->Registers().value[kRegChipVersion], kChipVersion);
+}
+
 }  // namespace
 }  // namespace orvo
