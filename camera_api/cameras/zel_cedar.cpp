@@ -376,9 +376,8 @@ void CZelCedar::ProgramShutter(int64_t exposure) {
     m_exposure = orvo::ProgramShutter(m_desired, rowTime, exposure, m_maxExposure);
 }
 
-void CZelCedar::UpdateStatus(uint32_t set, uint32_t) {
-    // The word is read and cleared by the client; only new bits are reported.
-    if (set) ReportStatus(set);
+void CZelCedar::UpdateStatus(uint32_t set, uint32_t clear) {
+    ReportStatus(set, clear);
 }
 
 void CZelCedar::StoreBalance(int32_t redRatio, int32_t blueRatio) {
