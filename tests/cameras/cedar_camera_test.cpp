@@ -216,6 +216,37 @@ TEST_F(CedarTest, FullSensorStillSlowsThePixelClockAndVideoResumes) {
     EXPECT_EQ(camera->StopCapture(), ORVO_OK);
 }
 
+TEST_F(CedarTest, WhiteBalancePresetsAndAutomaticBalance) {
+    model.SetPreset1(900, 1200);
+    model.SetLight({1.0, 3200});  // reddish light
+    ASSERT_TRUE(Open());
+    int32_t record[4] = {};
+    ASSERT_EQ(camera->GetInfo(5, record), ORVO_OK);
+    EXPECT_EQ(record[2], 900);
+    EXPECT_EQ(record[3], 1200);
+    record[1] = 0x12345678;  // not "ZlWb"
+    EXPECT_EQ(camera->SetInfo(6, record), ORVO_E_OUT_OF_RANGE);
+    // Automatic balance in light mode 0 settles into preset 2.
+    int index = -1;
+    ASSERT_EQ(camera->CreateBuffer(0, 1, 0, 320, 240, 2, &index), ORVO_OK);
+    EXPECT_EQ(Set(10, 1), ORVO_OK);
+    EXPECT_EQ(Set(9, 1), ORVO_OK);
+    ASSERT_EQ(camera->StartCapture(index), ORVO_OK);
+    EXPECT_GT(FramesUntil(kStatusBalanceSettled, 300), 0);
+    EXPECT_EQ(camera->StopCapture(), ORVO_OK);
+    ASSERT_EQ(camera->GetInfo(6, record), ORVO_OK);
+    EXPECT_EQ(0, memcmp(&record[1], "ZlWb", 4));
+    EXPECT_LT(record[2], 1000);  // red turned down
+    EXPECT_GT(record[3], 1000);  // blue turned up
+    // Info 5 writes preset 1 to the camera's memory.
+    ASSERT_EQ(camera->SetInfo(5, record), ORVO_OK);
+    EXPECT_EQ(0, memcmp(model.Memory(0x3000, 4).data(), "LiWb", 4));
+    // Model 4 has no presets.
+    ASSERT_TRUE(Open(0));
+    EXPECT_EQ(camera->GetInfo(5, record), ORVO_E_BAD_INFO);
+    EXPECT_EQ(camera->SetInfo(6, record), ORVO_E_BAD_INFO);
+}
+
 TEST_F(CedarTest, WrongEchoEndsVideoWithStatus) {
     ASSERT_TRUE(Open());
     int index = -1;
