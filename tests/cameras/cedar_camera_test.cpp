@@ -40,7 +40,8 @@ protected:
     int FramesUntil(uint32_t bit, uint32_t maxFrames) {
         const uint32_t first = model.FramesSent();
         uint32_t seen = 0;
-        while (model.FramesSent() - first < maxFrames) {
+        // Also bounded in polls, for a camera that stopped requesting frames.
+        for (int polls = 0; polls < 300 && model.FramesSent() - first < maxFrames; ++polls) {
             ::WaitForSingleObject(status.get(), 100);
             seen |= static_cast<uint32_t>(Get(kParamStatus));
             if (seen & bit) return static_cast<int>(model.FramesSent() - first);
@@ -245,6 +246,24 @@ TEST_F(CedarTest, WhiteBalancePresetsAndAutomaticBalance) {
     ASSERT_TRUE(Open(0));
     EXPECT_EQ(camera->GetInfo(5, record), ORVO_E_BAD_INFO);
     EXPECT_EQ(camera->SetInfo(6, record), ORVO_E_BAD_INFO);
+}
+
+TEST_F(CedarTest, StillRetriesShortFramesThreeTimes) {
+    ASSERT_TRUE(Open());
+    int set = -1;
+    ASSERT_EQ(camera->CreateBuffer(1, 1, 0, 320, 240, 1, &set), ORVO_OK);
+    model.ShortenNextFrames(3);  // the fourth request delivers
+    ASSERT_EQ(camera->StartCapture(set), ORVO_OK);
+    ASSERT_EQ(::WaitForSingleObject(still.get(), 10000), WAIT_OBJECT_0);
+    int frameIndex = -1;
+    FrameDesc desc{};
+    ASSERT_EQ(camera->GetFrame(set, &frameIndex, &desc), ORVO_OK);
+    EXPECT_EQ(camera->ReleaseFrame(set, frameIndex), ORVO_OK);
+    EXPECT_EQ(Get(kParamStatus), 0);
+    model.ShortenNextFrames(4);  // one short frame too many
+    ASSERT_EQ(camera->StartCapture(set), ORVO_OK);
+    EXPECT_GE(FramesUntil(kStatusStillNoFrame, 10), 0);
+    EXPECT_EQ(::WaitForSingleObject(still.get(), 0), WAIT_TIMEOUT);
 }
 
 TEST_F(CedarTest, WrongEchoEndsVideoWithStatus) {
