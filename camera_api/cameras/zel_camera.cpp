@@ -64,9 +64,13 @@ void CZelCamera::SignalEvent(int index) noexcept {
 }
 
 void CZelCamera::ReportStatus(uint32_t bits) noexcept {
+    ReportStatus(bits, 0);
+}
+
+void CZelCamera::ReportStatus(uint32_t set, uint32_t clear) noexcept {
     {
         CriticalSectionLock lock(m_statusLock);
-        m_status |= bits;
+        m_status = (m_status & ~clear) | set;
     }
     SignalEvent(kEventStatus);
 }

@@ -68,6 +68,8 @@ protected:
 
     // Sets status bits under the status lock, then signals event 2.
     void ReportStatus(uint32_t bits) noexcept;
+    // Sets some bits and withdraws others that they contradict, as one report.
+    void ReportStatus(uint32_t set, uint32_t clear) noexcept;
     void SignalEvent(int index) noexcept;
 
     CDevice* Device() const noexcept { return m_device; }
