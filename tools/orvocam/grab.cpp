@@ -23,7 +23,19 @@ std::string Narrow(const std::wstring& text) {
 
 }  // namespace
 
+// Raw-sensor cameras deliver bottom-up frames, the others top-down ones.
+bool FramesAreBottomUp(orvo::OrvoApiClient& api, int deviceId) {
+    DeviceEntry entries[8];
+    int count = 0;
+    const int32_t result = api.orvo_GetDeviceList(sizeof(entries), entries, &count);
+    for (int i = 0; (result == ORVO_OK || result == ORVO_E_MORE_DATA) && i < count; ++i) {
+        if (entries[i].deviceId == deviceId) return entries[i].model == 0 || entries[i].model == 4;
+    }
+    return false;
+}
+
 int CommandGrab(orvo::OrvoApiClient& api, int deviceId, int frames, int width, int height, const std::wstring& outDir) {
+    const int dibHeight = FramesAreBottomUp(api, deviceId) ? height : -height;
     const int handle = OpenCamera(api, deviceId);
     if (!handle) return 1;
     int exitCode = 1;
@@ -49,8 +61,7 @@ int CommandGrab(orvo::OrvoApiClient& api, int deviceId, int frames, int width, i
             if (api.orvo_GetFrame(handle, buffer, &index, &frame) != ORVO_OK) continue;
             if (lastIndex >= 0) dropped += (index - lastIndex - 1 + kRingFrames) % kRingFrames;
             lastIndex = index;
-            // Frames are top-down (negative DIB height) for these cameras.
-            pictures.push_back(PictureFromDib(frame.bits, width, -height));
+            pictures.push_back(PictureFromDib(frame.bits, width, dibHeight));
             api.orvo_ReleaseFrame(handle, buffer, index);
         }
         const double seconds = static_cast<double>(::GetTickCount64() - start) / 1000.0;
