@@ -12,6 +12,7 @@
 
 #include "emulator/bus/dosdevices_link.h"
 #include "win32/unique_dev_info.h"
+#include "win32/unique_handle.h"
 #include "win32/unique_reg_key.h"
 
 namespace orvo::emu {
@@ -77,13 +78,33 @@ std::wstring DescriptionFolder() {
     return result;
 }
 
-// Named by a hash of the instance id: ids may be longer than a file name.
-std::wstring DescriptionFile(const std::wstring& instanceId) {
+uint32_t InstanceHash(const std::wstring& instanceId) {
     uint32_t hash = 2166136261u;
     for (wchar_t c : Lower(instanceId)) hash = (hash ^ uint32_t(c)) * 16777619u;
+    return hash;
+}
+
+// Named by a hash of the instance id: ids may be longer than a file name.
+std::wstring DescriptionFile(const std::wstring& instanceId) {
     wchar_t name[32];
-    std::swprintf(name, 32, L"\\%08x.usb", hash);
+    std::swprintf(name, 32, L"\\%08x.usb", InstanceHash(instanceId));
     return DescriptionFolder() + name;
+}
+
+// Set when the device is pulled out: the emulated WinUsb.dll of every
+// process that has the device open watches it, so that transfers fail at
+// once, before the removal broadcast, as with real hardware.
+std::wstring UnplugEventName(const std::wstring& instanceId) {
+    wchar_t name[48];
+    std::swprintf(name, 48, L"OrvoEmulatedUsb_Unplugged_%08x", InstanceHash(instanceId));
+    return name;
+}
+
+void SetUnplugged(const std::wstring& instanceId, bool unplugged) {
+    win32::UniqueHandle event(::CreateEventW(nullptr, TRUE, FALSE, UnplugEventName(instanceId).c_str()));
+    if (!event) return;
+    if (unplugged) ::SetEvent(event.get());
+    else ::ResetEvent(event.get());
 }
 
 }  // namespace
@@ -128,9 +149,13 @@ bool CEmulatedUsbBus::Plug(const GUID& interfaceClass, const DeviceSettings& set
 
     // The description first: the link made below points at it.
     const std::wstring description = DescriptionFile(instanceId);
+    SetUnplugged(instanceId, false);
     {
+        DeviceSettings described = settings;
+        const std::wstring unplugEvent = UnplugEventName(instanceId);
+        described["unplug_event"] = std::string(unplugEvent.begin(), unplugEvent.end());
         std::ofstream file(description.c_str(), std::ios::binary | std::ios::trunc);
-        file << FormatDeviceSettings(settings);
+        file << FormatDeviceSettings(described);
         if (!file) return Fail(L"cannot write " + description);
     }
 
@@ -226,6 +251,7 @@ bool CEmulatedUsbBus::Unplug(const std::wstring& path) {
     const std::wstring wanted = Lower(path);
     for (const PluggedDevice& device : List()) {
         if (Lower(device.path) != wanted) continue;
+        SetUnplugged(device.instanceId, true);
         SetLinked(device.interfaceClass, device.path, 0);
         RemoveDosDeviceLink(Lower(LinkName(device.path)));
         {

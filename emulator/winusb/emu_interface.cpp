@@ -397,8 +397,13 @@ DWORD WINAPI CEmuInterface::ThreadMain(void* self) {
 
 void CEmuInterface::Run() {
     DWORD wait = INFINITE;
+    bool watching = m_unplugEvent.valid();
     while (::InterlockedCompareExchange(&m_quit, 0, 0) == 0) {
-        ::WaitForSingleObject(m_wake.get(), wait);
+        const HANDLE events[2] = {m_wake.get(), m_unplugEvent.get()};
+        if (::WaitForMultipleObjects(watching ? 2 : 1, events, FALSE, wait) == WAIT_OBJECT_0 + 1) {
+            watching = false;
+            m_model.Unplug();
+        }
         win32::CriticalSectionLock lock(m_lock);
         wait = ServeLocked();
     }

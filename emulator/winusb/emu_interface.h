@@ -33,6 +33,10 @@ public:
     CEmuInterface(const CEmuInterface&) = delete;
     CEmuInterface& operator=(const CEmuInterface&) = delete;
 
+    // A manual-reset event the bus sets when the device is pulled out: the
+    // model is then unplugged and transfers fail as on real hardware. Given
+    // before Start; the interface owns it.
+    void WatchUnplug(HANDLE event) noexcept { m_unplugEvent.reset(event); }
     bool Start();
     IUsbDeviceModel& Model() noexcept { return m_model; }
 
@@ -91,6 +95,7 @@ private:
     win32::CriticalSection m_lock;
     std::list<Transfer> m_transfers;
     win32::UniqueHandle m_wake;
+    win32::UniqueHandle m_unplugEvent;
     win32::UniqueHandle m_thread;
     volatile LONG m_quit = 0;
 };

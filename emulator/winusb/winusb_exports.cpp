@@ -134,6 +134,10 @@ WINBOOL WINAPI WinUsb_Initialize(HANDLE DeviceHandle, PWINUSB_INTERFACE_HANDLE I
         IUsbDeviceModel& ref = *model;
         iface = std::make_shared<CEmuInterface>(ref, std::move(model));
     }
+    if (auto unplug = settings.find("unplug_event"); iface && unplug != settings.end()) {
+        const std::wstring name(unplug->second.begin(), unplug->second.end());
+        iface->WatchUnplug(::CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
+    }
     if (!iface || !iface->Start()) {
         ::SetLastError(ERROR_NOT_SUPPORTED);
         return FALSE;

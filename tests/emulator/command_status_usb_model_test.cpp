@@ -145,8 +145,26 @@ TEST(CommandStatusUsbModel, APluggedCameraStreamsThroughTheEmulatedWinUsb) {
         ASSERT_TRUE(camera);
         ASSERT_TRUE(camera->Initialize(Record(6)));
         ExpectFreshFrames(*camera, 5);
+        // Pulled out while open: the device's transfers fail from then on,
+        // before anyone has handled the removal broadcast.
+        ASSERT_TRUE(bus.Unplug(plugged.path));
+        const uint8_t command[4] = {};
+        bool failed = false;
+        for (int i = 0; i < 100 && !failed; ++i, ::Sleep(20)) failed = !device.Write(command, sizeof(command));
+        EXPECT_TRUE(failed);
+        // A stream started on the pulled device ends with a thread error.
+        int buffer = -1;
+        ASSERT_EQ(camera->CreateBuffer(0, 1, 0, kWidth, kHeight, 3, &buffer), ORVO_OK);
+        camera->StartCapture(buffer);
+        int status = 0;
+        for (int i = 0; i < 100 && !(status & kStatusVideoThreadError); ++i, ::Sleep(20)) {
+            int bits = 0;
+            camera->GetParam(-1, kParamStatus, &bits);
+            status |= bits;
+        }
+        EXPECT_TRUE(status & kStatusVideoThreadError) << std::hex << status;
+        camera->StopCapture();
     }
-    EXPECT_TRUE(bus.Unplug(plugged.path));
 }
 
 }  // namespace

@@ -99,6 +99,14 @@ TEST(PlugCycles, AClientSurvivesCamerasComingAndGoing) {
         if (cycle == kWarmUpCycles) warm = ProcessUsage();
         std::wstring path;
         ASSERT_TRUE(bus.Plug(AlderCamera(serial), &path));
+        // A failing cycle leaves no camera behind for the suites after it.
+        struct Unplugger {
+            BusProcess& bus;
+            std::wstring& path;
+            ~Unplugger() {
+                if (!path.empty()) bus.Unplug(path);
+            }
+        } unplugger{bus, path};
         const int id = client.WaitListed(serial);
         ASSERT_GT(id, lastId) << "device ids are never reused";
         lastId = id;
@@ -113,12 +121,14 @@ TEST(PlugCycles, AClientSurvivesCamerasComingAndGoing) {
             if (mode == 1) {
                 ::ResetEvent(stream.statusEvent.get());
                 ASSERT_TRUE(bus.Unplug(path));
+                path.clear();
                 ASSERT_TRUE(WaitPumping(stream.statusEvent.get())) << "event 2 after the unplug";
             }
         }
         EXPECT_EQ(client.api.orvo_Close(handle), ORVO_OK);
         if (mode != 1) {
             ASSERT_TRUE(bus.Unplug(path));
+            path.clear();
         }
         // The removal reaches the window on this thread.
         for (int i = 0; i < 50 && client.Find(serial) >= 0; ++i) WaitPumping(client.apiEvent.get(), 100);
