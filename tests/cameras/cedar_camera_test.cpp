@@ -6,7 +6,7 @@
 
 #include "camera_api/cameras/sensor/sensor_regulation.h"
 #include "camera_api/cameras/zel_cedar.h"
-#include "emulator/sensor/model_usb_device.h"
+#include "emulator/model_device.h"
 #include "emulator/sensor/sensor_model.h"
 #include "win32/unique_handle.h"
 
@@ -18,6 +18,8 @@ protected:
     CedarTest() : model(emu::DeviceIdentity{}), device(model) {}
 
     bool Open(int variant = 1) {
+        // The device object stays open across cameras, as the holder keeps it.
+        if (!deviceOpen && !(deviceOpen = device.Open(L"\\\\?\\usb#emulated-sensor", nullptr))) return false;
         camera = std::make_unique<CZelCedar>(&device, variant);
         DeviceRecord record{};
         record.entry.releaseMajor = 1;
@@ -50,7 +52,8 @@ protected:
     }
 
     emu::CSensorUsbModel model;
-    emu::CModelUsbDevice device;
+    emu::CModelDevice device;
+    bool deviceOpen = false;
     std::unique_ptr<CZelCedar> camera;
     win32::UniqueHandle status, frame, still;
 };
