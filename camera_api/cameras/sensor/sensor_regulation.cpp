@@ -19,6 +19,14 @@ int32_t Saturate32(int64_t v) {
     return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
 }
 
+// Thousandths to the nearest unit. Offsets go negative, where a plain
+// (v + 500) / 1000 would round towards zero and leave up to a whole unit of
+// every correction undone.
+int32_t RoundThousandths(int32_t v) {
+    const int64_t shifted = int64_t{v} + 500;
+    return static_cast<int32_t>(shifted >= 0 ? shifted / 1000 : -((999 - shifted) / 1000));
+}
+
 }  // namespace
 
 void CSensorRegulation::SplitGains() noexcept {
@@ -41,8 +49,7 @@ void CSensorRegulation::RestartBalance() noexcept {
     SplitGains();
     m_pid[kRed].init(kRed, 500, 3, 1, kIntegralMax, kIntegralMin, m_redOffset * 1000);
     m_pid[kBlue].init(kBlue, 500, 3, 1, kIntegralMax, kIntegralMin, m_blueOffset * 1000);
-    m_redSettled = m_blueSettled = false;
-    m_redRepeats = m_blueRepeats = 0;
+    m_red = m_blue = ColourBalance{};
 }
 
 void CSensorRegulation::Start(int32_t rowTime) noexcept {
@@ -93,25 +100,39 @@ void CSensorRegulation::SetGainsFromBase(int32_t base) noexcept {
     m_sensor.SetGains(g);
 }
 
-void CSensorRegulation::BalanceColour(int32_t error, int controller, int32_t& offset, bool& colourSettled,
-                                      int32_t& lastError, int32_t& repeats) noexcept {
-    if (error == lastError) {
-        ++repeats;
+void CSensorRegulation::BalanceColour(int32_t error, int32_t level, int32_t gain, int controller, int32_t& offset,
+                                      ColourBalance& colour) noexcept {
+    // A colour whose gain unit is coarser than the band swings between two
+    // gains with errors of opposite sign; an error that comes back every
+    // second step counts as a repeat too, or the balance would never settle.
+    if (error == colour.lastError || error == colour.errorBefore) {
+        ++colour.repeats;
     } else {
-        repeats = 0;
-        lastError = error;
+        colour.repeats = 0;
     }
-    if ((error < -1 || error > 1) && repeats < 4) {
-        offset = (m_pid[controller].step(error) + 500) / 1000;
+    colour.errorBefore = colour.lastError;
+    colour.lastError = error;
+    if ((error < -1 || error > 1) && colour.repeats < 4) {
+        CPidController& pid = m_pid[controller];
+        pid.step(error);
+        // As with the common gain: the colour's level grows in proportion to
+        // its gain, so a step goes no further than the offset whose gain meets
+        // the colour's target at the level just measured.
+        if (level > 0 && gain > 0) {
+            const int64_t meet = (int64_t{gain} * 1000 * (level + error) / level) - int64_t{gain - offset} * 1000;
+            if ((error > 0 && pid.output > meet) || (error < 0 && pid.output < meet))
+                pid.clampOutput(Saturate32(meet), Saturate32(meet));
+        }
+        offset = RoundThousandths(pid.output);
         // An offset can never exceed the width of the gain range.
         offset = std::clamp(offset, -(maxGain - minGain), maxGain - minGain);
-        colourSettled = false;
+        colour.settled = false;
         if (m_balanceReported) {
             m_balanceReported = false;
             m_sensor.UpdateStatus(kStatusBalanceAdjusting, kStatusBalanceSettled);
         }
     } else {
-        colourSettled = true;
+        colour.settled = true;
     }
 }
 
@@ -125,11 +146,12 @@ void CSensorRegulation::Regulate(int32_t rowTime, const RegulationMeans& means) 
 
     if (autoBalance) {
         const int32_t g4 = static_cast<int32_t>(meanGreen4);
-        BalanceColour((g4 * redTargetPercent + 50) / 100 - static_cast<int32_t>(meanRed4), kRed, m_redOffset,
-                      m_redSettled, m_lastRedError, m_redRepeats);
-        BalanceColour((g4 * blueTargetPercent + 50) / 100 - static_cast<int32_t>(meanBlue4), kBlue, m_blueOffset,
-                      m_blueSettled, m_lastBlueError, m_blueRepeats);
+        const int32_t r4 = static_cast<int32_t>(meanRed4), b4 = static_cast<int32_t>(meanBlue4);
+        const SensorGains gains = m_sensor.Gains();
+        BalanceColour((g4 * redTargetPercent + 50) / 100 - r4, r4, gains.red, kRed, m_redOffset, m_red);
+        BalanceColour((g4 * blueTargetPercent + 50) / 100 - b4, b4, gains.blue, kBlue, m_blueOffset, m_blue);
     }
+    m_measuredExposure = m_sensor.Exposure();
     if (FastPath(rowTime, y)) return;
     if (jumped) {
         Start(rowTime);
@@ -306,16 +328,46 @@ bool CSensorRegulation::GainStep(int32_t error) noexcept {
     CPidController& pid = m_pid[kGain];
     pid.step(error);
     pid.clampOutput(minGain * 1000, maxGain * 1000);
-    const int32_t base = std::clamp((pid.output + 500) / 1000, minGain, maxGain);
+    const int32_t stepped = std::clamp((pid.output + 500) / 1000, minGain, maxGain);
+    const int32_t base = LimitGainStep(error, g.green, stepped);
+    if (base != stepped) pid.clampOutput(base * 1000, base * 1000);
+    if (error < 0 && GreenFor(base) >= g.green) return false;  // the exposure trims instead
     SetGainsFromBase(base);
     const SensorGains now = m_sensor.Gains();
     return !(error < 0 && (Smallest(now) <= minGain || base <= minGain));
 }
 
+int32_t CSensorRegulation::GreenFor(int32_t base) const noexcept {
+    return autoBalance ? base + m_greenOffset : base;
+}
+
+// Luminance grows in proportion to the gain (and the exposure), while the
+// controller's step is in proportion to the error alone. Near the minimum gain
+// one step overshoots by more than the error, and after an exposure step in the
+// same regulation step the error would be counted twice; either way the loop
+// swings for ever between the two actuators. So a step goes no further than the
+// gain that meets the target at the luminance expected with the exposure now
+// programmed, moves at least one unit upward, and going down never lands below
+// the dead band: where no lower gain stays inside it, the exposure, which moves
+// finely, does the trimming.
+int32_t CSensorRegulation::LimitGainStep(int32_t error, int32_t green, int32_t base) const noexcept {
+    const int64_t expected =
+        int64_t{luminance4} * m_sensor.Exposure() / std::max<int64_t>(m_measuredExposure, 1);
+    if (expected <= 0 || green <= 0) return base;
+    auto luminanceAt = [&](int32_t b) { return expected * GreenFor(b) / green; };
+    const int32_t current = std::clamp(green - GreenFor(0), minGain, maxGain);
+    if (error > 0) {
+        while (base > current + 1 && luminanceAt(base - 1) >= workingTarget) --base;
+        return std::clamp(std::max(base, current + 1), minGain, maxGain);
+    }
+    while (base < current && luminanceAt(base) < workingTarget - deadBand) ++base;
+    return base;
+}
+
 void CSensorRegulation::ApplyBalance() noexcept {
     if (!autoBalance) return;
     const SensorGains g = m_sensor.Gains();
-    if (!m_redSettled || !m_blueSettled) {
+    if (!m_red.settled || !m_blue.settled) {
         SetGainsFromBase(g.green - m_greenOffset);
         return;
     }

@@ -99,8 +99,15 @@ public:
 private:
     void SplitGains() noexcept;
     void InitLuminanceControllers(int32_t rowTime) noexcept;
-    void BalanceColour(int32_t error, int controller, int32_t& offset, bool& colourSettled, int32_t& lastError,
-                       int32_t& repeats) noexcept;
+    // Convergence of one colour's balance.
+    struct ColourBalance {
+        bool settled = false;
+        int32_t lastError = 0;
+        int32_t errorBefore = 0;  // the error of the step before the last
+        int32_t repeats = 0;
+    };
+    void BalanceColour(int32_t error, int32_t level, int32_t gain, int controller, int32_t& offset,
+                       ColourBalance& colour) noexcept;
     bool FastPath(int32_t rowTime, uint32_t y) noexcept;
     void Estimate(int32_t rowTime, uint32_t y4) noexcept;
     void Retune(int32_t rowTime) noexcept;
@@ -109,6 +116,8 @@ private:
     void RegulateLuminance(int32_t rowTime, int32_t error) noexcept;
     bool ExposureStep(int32_t rowTime, int32_t error) noexcept;
     bool GainStep(int32_t error) noexcept;
+    int32_t GreenFor(int32_t base) const noexcept;
+    int32_t LimitGainStep(int32_t error, int32_t green, int32_t base) const noexcept;
     void ApplyBalance() noexcept;
     void ReportRegulating() noexcept;
 
@@ -118,12 +127,11 @@ private:
     bool m_exposureSaturated = false;
     bool m_gainSaturated = false;
     int64_t m_retuneSum = 0;
+    int64_t m_measuredExposure = 0;  // the exposure the step's frame was taken with
     int64_t m_targetSum = 0;
     bool m_dark = false;
     bool m_darknessReported = false;
-    bool m_redSettled = false, m_blueSettled = false;
-    int32_t m_lastRedError = 0, m_lastBlueError = 0;
-    int32_t m_redRepeats = 0, m_blueRepeats = 0;
+    ColourBalance m_red, m_blue;
     bool m_balanceReported = false;
 };
 
