@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 #include "camera_api/cameras/sensor/sensor_regulation.h"
@@ -292,6 +293,109 @@ TEST_F(CedarTest, WrongEchoEndsVideoWithStatus) {
     camera->UpdateParams();
     EXPECT_GE(FramesUntil(kStatusVideoThreadError, 50), 0);
     EXPECT_EQ(camera->StopCapture(), ORVO_OK);
+}
+
+// Settings that only change registers reach the camera with the next update:
+// through opcode 0x03 while stopped, piggy-backed on frame requests while
+// video runs.
+TEST_F(CedarTest, SettingsReachTheSensorRegisters) {
+    ASSERT_TRUE(Open());
+    int index = -1;
+    ASSERT_EQ(camera->CreateBuffer(0, 1, 0, 320, 240, 2, &index), ORVO_OK);  // binned 4 x 4
+    EXPECT_EQ(Set(39, 48), ORVO_OK);
+    EXPECT_EQ(Set(51, 1), ORVO_OK);
+    EXPECT_EQ(camera->UpdateParams(), ORVO_OK);
+    SensorRegisters regs = model.Registers();
+    EXPECT_EQ(regs.value[kRegPllDivider], 5);
+    EXPECT_EQ(regs.value[kRegRowAddressMode], 3);  // skipping only: no bin field
+    EXPECT_EQ(regs.value[kRegColumnAddressMode], 3);
+    EXPECT_EQ(Get(39), 48);
+    EXPECT_EQ(Set(39, 24), ORVO_OK);
+    EXPECT_EQ(Set(51, 0), ORVO_OK);
+    EXPECT_EQ(camera->UpdateParams(), ORVO_OK);
+    regs = model.Registers();
+    EXPECT_EQ(regs.value[kRegPllDivider], 11);
+    EXPECT_EQ(regs.value[kRegRowAddressMode], 3 << 4 | 3);
+
+    // Gain encodings: analog, digital, doubled.
+    EXPECT_EQ(Set(2, 20), ORVO_OK);
+    EXPECT_EQ(camera->UpdateParams(), ORVO_OK);
+    EXPECT_EQ(model.Registers().value[kRegGreen1Gain], 27);
+    EXPECT_EQ(Set(52, 1), ORVO_OK);
+    EXPECT_EQ(Set(53, 1), ORVO_OK);
+    EXPECT_EQ(camera->UpdateParams(), ORVO_OK);
+    regs = model.Registers();
+    EXPECT_EQ(regs.value[kRegGreen1Gain], (12 << 8 | 8) | 0x40);
+    EXPECT_EQ(regs.value[kRegGreen2Gain], regs.value[kRegGreen1Gain]);
+    EXPECT_EQ(Get(2), 20);
+
+    // While video runs, a window move travels with a frame request.
+    ASSERT_EQ(camera->StartCapture(index), ORVO_OK);
+    ASSERT_EQ(::WaitForSingleObject(frame.get(), 5000), WAIT_OBJECT_0);
+    const uint16_t rowStart = model.Registers().value[kRegRowStart];
+    const uint32_t piggyBacked = model.PacketsWithOpcode(kOpFrameWithRegisters);
+    const uint32_t separate = model.PacketsWithOpcode(kOpUpdateRegisters);
+    EXPECT_EQ(camera->SetFramePos(index, 0, 40), ORVO_OK);
+    EXPECT_EQ(camera->UpdateParams(), ORVO_OK);
+    EXPECT_NE(model.Registers().value[kRegRowStart], rowStart);
+    EXPECT_GT(model.PacketsWithOpcode(kOpFrameWithRegisters), piggyBacked);
+    EXPECT_EQ(model.PacketsWithOpcode(kOpUpdateRegisters), separate);
+    EXPECT_EQ(camera->StopCapture(), ORVO_OK);
+}
+
+TEST_F(CedarTest, LightModeIsSentAndItsEchoChecked) {
+    model.SetPreset1(900, 1200);
+    ASSERT_TRUE(Open());
+    const uint32_t sent = model.PacketsWithOpcode(kOpLightMode);
+    EXPECT_EQ(Set(23, 1), ORVO_OK);
+    EXPECT_EQ(camera->UpdateParams(), ORVO_OK);
+    EXPECT_EQ(model.PacketsWithOpcode(kOpLightMode), sent + 1);
+    // Light mode 1 selects preset 1: the colour gains follow its ratios.
+    EXPECT_EQ(Set(2, 40), ORVO_OK);
+    EXPECT_EQ(camera->UpdateParams(), ORVO_OK);
+    EXPECT_EQ(Get(23), 1);
+    // Nothing pending: no second light-mode packet.
+    EXPECT_EQ(camera->UpdateParams(), ORVO_OK);
+    EXPECT_EQ(model.PacketsWithOpcode(kOpLightMode), sent + 1);
+    // A wrong echo fails the update and keeps the change pending.
+    EXPECT_EQ(Set(23, 0), ORVO_OK);
+    model.CorruptNextEchoes(1);
+    EXPECT_EQ(camera->UpdateParams(), ORVO_E_OPEN_FAILED);
+    EXPECT_EQ(camera->UpdateParams(), ORVO_OK);
+    EXPECT_EQ(model.PacketsWithOpcode(kOpLightMode), sent + 3);
+}
+
+// A list longer than one record goes up in pieces; the camera's memory holds
+// it afterwards, and a piece out of order is refused without harm.
+TEST_F(CedarTest, BadPixelListUploadsInPieces) {
+    ASSERT_TRUE(Open());
+    constexpr int kTotal = 600;
+    std::vector<uint32_t> list;
+    for (uint32_t i = 0; i < kTotal; ++i) list.push_back((8 + i % 600) << 16 | (8 + i / 3));
+    std::vector<int32_t> record(4 + 253);
+    auto upload = [&](int start, int count) {
+        record[1] = start;
+        record[2] = count;
+        record[3] = kTotal;
+        std::copy_n(list.begin() + start, count, reinterpret_cast<uint32_t*>(&record[4]));
+        return camera->SetInfo(7, record.data());
+    };
+    EXPECT_EQ(upload(0, 253), ORVO_OK);
+    EXPECT_EQ(upload(300, 253), ORVO_E_OUT_OF_RANGE);  // a gap
+    EXPECT_EQ(upload(253, 253), ORVO_OK);
+    EXPECT_EQ(camera->GetInfo(7, record.data()), ORVO_E_OUT_OF_RANGE);  // not complete yet
+    EXPECT_EQ(upload(506, 94), ORVO_OK);
+    const std::vector<uint8_t> header = model.Memory(0x3040, 8);
+    EXPECT_EQ(0, memcmp(header.data(), "BadP", 4));
+    EXPECT_EQ(header[4] | header[5] << 8, kTotal);
+    const std::vector<uint8_t> last = model.Memory(0x3060 + 4 * (kTotal - 7), 4);
+    EXPECT_EQ(static_cast<uint32_t>(last[0] | last[1] << 8 | last[2] << 16 | last[3] << 24), list[kTotal - 1]);
+    record[1] = 506;
+    ASSERT_EQ(camera->GetInfo(7, record.data()), ORVO_OK);
+    EXPECT_EQ(record[2], 94);
+    EXPECT_EQ(record[3], kTotal);
+    EXPECT_EQ(static_cast<uint32_t>(record[4]), list[506]);
+    EXPECT_EQ(Set(34, 1), ORVO_OK);  // now there is a list to correct with
 }
 
 }  // namespace
