@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "win32/pinned_thread.h"
+
 namespace orvo {
 
 namespace {
@@ -35,14 +37,17 @@ bool CaptureThread::Start(Body body, void* context, int priority) noexcept {
     m_stop.store(false, std::memory_order_release);
     Launch* launch = new (std::nothrow) Launch{body, context};
     if (!launch) return false;
-    win32::UniqueHandle thread(::CreateThread(nullptr, 0, ThreadMain, launch, CREATE_SUSPENDED, nullptr));
+    // Pinned: a client that unloads the library while a camera captures must
+    // not pull the code out from under this thread.
+    win32::UniqueHandle thread(win32::CreatePinnedThread(ThreadMain, launch, CREATE_SUSPENDED));
     if (!thread) {
         delete launch;
         return false;
     }
     if (!::SetThreadPriority(thread.get(), priority) || ::ResumeThread(thread.get()) == DWORD(-1)) {
         // It never ran a single instruction, so it holds nothing: ending it
-        // here is safe, unlike ending a thread that runs.
+        // here is safe, unlike ending a thread that runs. (Its start block and
+        // module reference are lost with it; this needs a failing system call.)
         ::TerminateThread(thread.get(), 1);
         ::WaitForSingleObject(thread.get(), INFINITE);
         delete launch;

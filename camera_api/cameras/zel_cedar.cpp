@@ -136,6 +136,11 @@ bool CZelCedar::Initialize(const DeviceRecord& record) {
         m_sensor.height = m_confirmed.value[kRegRowSize] + 1;
         m_sensor.columnStart = m_confirmed.value[kRegColumnStart];
         m_sensor.rowStart = m_confirmed.value[kRegRowStart];
+        // Info 3 carries the info 1 values; they are known from the open on,
+        // not only once a client has read info 1.
+        const int32_t k = m_sensor.width / 640;
+        const int32_t info1[4] = {640 * k, 480 * k, 0, 0};
+        std::memcpy(m_info1, info1, sizeof info1);
     }
     const size_t frameBytes = static_cast<size_t>(m_sensor.width + 8) * static_cast<size_t>(m_sensor.height + 8);
     m_raw[0].assign(frameBytes, 0);

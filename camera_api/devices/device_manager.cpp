@@ -47,6 +47,10 @@ CZelDeviceManager::CZelDeviceManager(const SessionObjectNames& names) noexcept
     : m_names(names), m_tables(names.tableMutex) {}
 
 CZelDeviceManager::~CZelDeviceManager() {
+    if (m_processEnding) {
+        for (auto& camera : m_cameras) static_cast<void>(camera.release());
+        return;
+    }
     {
         CriticalSectionLock lock(m_windowLock);
         for (HDEVNOTIFY& notification : m_notifications) {

@@ -55,6 +55,10 @@ public:
     int32_t Close(int handle) noexcept;
     CZelCamera* CameraFor(int handle) noexcept;
     int32_t IsParamSupported(int deviceId, int paramId) noexcept;
+    // The process is ending: its other threads are gone, possibly inside a
+    // camera's lock, so destruction must neither wait nor lock. Open cameras
+    // are left to the system, which closes their handles.
+    void AbandonAtProcessExit() noexcept { m_processEnding = true; }
 
 private:
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) noexcept override;
@@ -72,6 +76,7 @@ private:
     win32::UniqueHandle m_apiMutex;
     std::atomic<HANDLE> m_apiEvent{nullptr};
     std::atomic<int> m_initialised{0};
+    bool m_processEnding = false;
 
     win32::CriticalSection m_windowLock;   // the window and the notification registrations
     HDEVNOTIFY m_notifications[2] = {nullptr, nullptr};

@@ -7,6 +7,7 @@
 #include "camera_api/transport/orvo_usb_ioctl.h"
 #include "camera_api/transport/alertable_wait.h"
 #include "camera_api/transport/usb_descriptors.h"
+#include "win32/pinned_thread.h"
 
 namespace orvo {
 namespace {
@@ -263,7 +264,7 @@ int32_t CUsbDevice::ControlOut(uint8_t type, uint8_t recipient, uint8_t request,
 
 int32_t CUsbDevice::StartListener() {
     if (!m_dataPipe || !m_stopEvent || ListenerRunning()) return 0;
-    m_listenerThread.reset(::CreateThread(nullptr, 0, &ListenerThread, this, 0, nullptr));
+    m_listenerThread.reset(win32::CreatePinnedThread(&ListenerThread, this, 0));
     return m_listenerThread ? 1 : 0;
 }
 

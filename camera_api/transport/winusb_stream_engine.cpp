@@ -1,5 +1,7 @@
 #include "camera_api/transport/winusb_stream_engine.h"
 
+#include "win32/pinned_thread.h"
+
 namespace orvo {
 namespace {
 
@@ -77,7 +79,7 @@ const CWinUsbBuffer& CWinUsbStreamEngine::ActiveBuffer() const noexcept {
 }
 
 bool CWinUsbStreamEngine::StartThread(win32::UniqueHandle& thread, LPTHREAD_START_ROUTINE proc) {
-    thread.reset(::CreateThread(nullptr, 0, proc, this, CREATE_SUSPENDED, nullptr));
+    thread.reset(win32::CreatePinnedThread(proc, this, CREATE_SUSPENDED));
     if (!thread) return false;
     const bool prioritised = ::SetThreadPriority(thread.get(), THREAD_PRIORITY_HIGHEST) != FALSE;
     // A thread that could not be prioritised still runs, so it can be joined.

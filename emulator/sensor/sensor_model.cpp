@@ -1,5 +1,7 @@
 #include "emulator/sensor/sensor_model.h"
 
+#include "emulator/device_settings.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -22,22 +24,12 @@ CSensorUsbModel::CSensorUsbModel(DeviceIdentity identity, PipeLayout layout)
       m_memory(kSensorMemorySize, 0xFF) {}
 
 std::unique_ptr<CSensorUsbModel> CSensorUsbModel::FromSettings(const std::map<std::string, std::string>& settings) {
-    auto number = [&](const char* key, unsigned long fallback, int base) {
-        auto it = settings.find(key);
-        if (it == settings.end()) return fallback;
-        char* end = nullptr;
-        const unsigned long v = std::strtoul(it->second.c_str(), &end, base);
-        return end && *end == 0 ? v : fallback;
-    };
-    DeviceIdentity identity;
-    identity.vendorId = static_cast<uint16_t>(number("vid", 0, 16));
-    identity.productId = static_cast<uint16_t>(number("pid", 0, 16));
-    identity.release = static_cast<uint16_t>(number("release", 0x0100, 16));
-    identity.product = L"Sensor camera";
-    auto model = std::make_unique<CSensorUsbModel>(identity);
+    DeviceIdentity identity = IdentityFromSettings(settings);
+    if (identity.product.empty()) identity.product = L"Sensor camera";
+    auto model = std::make_unique<CSensorUsbModel>(identity, LayoutFromSettings(settings));
     SceneLight light;
-    light.illumination = static_cast<double>(number("illumination", 1000, 10)) / 1000.0;
-    light.colourTemperature = static_cast<int32_t>(number("temperature", 5500, 10));
+    light.illumination = SettingNumber(settings, "illumination", 1000) / 1000.0;
+    light.colourTemperature = static_cast<int32_t>(SettingNumber(settings, "temperature", 5500));
     model->SetLight(light);
     return model;
 }
@@ -211,6 +203,7 @@ UsbStatus CSensorUsbModel::WriteOut(uint8_t endpoint, const uint8_t* data, uint3
             break;
         case kOpStopStream:
             m_frames.clear();
+            m_isochOffset = 0;
             break;
         case kOpFrame:
         case kOpFrameWithRegisters: {
@@ -233,8 +226,9 @@ UsbStatus CSensorUsbModel::ReadIn(uint8_t endpoint, uint8_t* data, uint32_t leng
     *moved = 0;
     if (!IsConnected()) return UsbStatus::NoDevice;
     win32::CriticalSectionLock lock(m_lock);
+    const bool bulkData = endpoint == kDataEndpoint && Layout().dataType == kPipeBulk;
     std::deque<std::vector<uint8_t>>* queue =
-        endpoint == kResponseEndpoint ? &m_responses : endpoint == kDataEndpoint ? &m_frames : nullptr;
+        endpoint == kResponseEndpoint ? &m_responses : bulkData ? &m_frames : nullptr;
     if (!queue) return UsbStatus::Stall;
     if (queue->empty()) return UsbStatus::Pending;
     std::vector<uint8_t>& front = queue->front();
@@ -246,8 +240,29 @@ UsbStatus CSensorUsbModel::ReadIn(uint8_t endpoint, uint8_t* data, uint32_t leng
     return UsbStatus::Ok;
 }
 
-UsbStatus CSensorUsbModel::ReadIsoch(uint8_t, uint8_t*, uint32_t, uint32_t, IsoPacket*) {
-    return UsbStatus::Stall;  // the sensor camera streams over bulk
+// Frames cut into packets of the interval's size; the last one of a frame is
+// short, and no packet carries bytes of two frames.
+UsbStatus CSensorUsbModel::ReadIsoch(uint8_t endpoint, uint8_t* data, uint32_t packetSize, uint32_t packetCount,
+                                     IsoPacket* packets) {
+    if (!IsConnected()) return UsbStatus::NoDevice;
+    if (endpoint != kDataEndpoint || Layout().dataType != kPipeIsochronous) return UsbStatus::Stall;
+    win32::CriticalSectionLock lock(m_lock);
+    if (m_frames.empty()) return UsbStatus::Pending;
+    const uint32_t size = std::min(packetSize, std::max<uint32_t>(Layout().bytesPerInterval, 1));
+    for (uint32_t i = 0; i < packetCount; ++i) {
+        packets[i] = IsoPacket{i * packetSize, 0, 0};
+        if (m_frames.empty()) continue;
+        std::vector<uint8_t>& front = m_frames.front();
+        const uint32_t n = static_cast<uint32_t>(std::min<size_t>(size, front.size() - m_isochOffset));
+        std::memcpy(data + size_t(i) * packetSize, front.data() + m_isochOffset, n);
+        packets[i].length = n;
+        m_isochOffset += n;
+        if (m_isochOffset == front.size()) {
+            m_frames.pop_front();
+            m_isochOffset = 0;
+        }
+    }
+    return UsbStatus::Ok;
 }
 
 }  // namespace orvo::emu

@@ -69,6 +69,7 @@ private:
     uint32_t m_memoryPosition = 0;
     std::deque<std::vector<uint8_t>> m_responses;
     std::deque<std::vector<uint8_t>> m_frames;
+    size_t m_isochOffset = 0;  // bytes of the front frame sent in packets
     uint32_t m_corruptEchoes = 0;
     uint32_t m_shortFrames = 0;
     uint32_t m_framesSent = 0;

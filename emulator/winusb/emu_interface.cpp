@@ -4,6 +4,8 @@
 #include <cstring>
 #include <set>
 
+#include "win32/pinned_thread.h"
+
 namespace orvo::emu {
 namespace {
 
@@ -30,7 +32,11 @@ CEmuInterface::CEmuInterface(IUsbDeviceModel& model, std::unique_ptr<IUsbDeviceM
 CEmuInterface::~CEmuInterface() {
     ::InterlockedExchange(&m_quit, 1);
     if (m_wake) ::SetEvent(m_wake.get());
-    if (m_thread) ::WaitForSingleObject(m_thread.get(), INFINITE);
+    // Waits for the thread's last touch rather than its end: an interface may
+    // be freed under the loader lock (a client unloading with a device open),
+    // where a thread can never finish exiting. The thread is pinned, so its
+    // code stays mapped until it has.
+    if (m_thread) ::WaitForSingleObject(m_finished.get(), INFINITE);
     m_model.RemoveWaker(m_wake.get());
     win32::CriticalSectionLock lock(m_lock);
     for (const Transfer& transfer : m_transfers) Complete(transfer, kStatusCancelled, 0);
@@ -40,7 +46,8 @@ CEmuInterface::~CEmuInterface() {
 bool CEmuInterface::Start() {
     if (!m_wake) return false;
     m_model.AddWaker(m_wake.get());
-    m_thread.reset(::CreateThread(nullptr, 0, &ThreadMain, this, 0, nullptr));
+    if (!m_finished) return false;
+    m_thread.reset(win32::CreatePinnedThread(&ThreadMain, this, 0));
     return m_thread.valid();
 }
 
@@ -407,6 +414,7 @@ void CEmuInterface::Run() {
         win32::CriticalSectionLock lock(m_lock);
         wait = ServeLocked();
     }
+    ::SetEvent(m_finished.get());
 }
 
 }  // namespace orvo::emu

@@ -97,6 +97,8 @@ private:
     win32::UniqueHandle m_wake;
     win32::UniqueHandle m_unplugEvent;
     win32::UniqueHandle m_thread;
+    // Set by the thread as its last touch of this object (see the destructor).
+    win32::UniqueHandle m_finished{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     volatile LONG m_quit = 0;
 };
 

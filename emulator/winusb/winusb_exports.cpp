@@ -35,9 +35,12 @@ struct Registry {
     std::map<std::wstring, IUsbDeviceModel*> attached;
 };
 
+// Never destroyed: at process exit the interfaces' threads were terminated
+// wherever they stood, and tearing the interfaces down would wait for them
+// and take their locks. The system reclaims everything anyway.
 Registry& TheRegistry() {
-    static Registry registry;
-    return registry;
+    static Registry* registry = new Registry;
+    return *registry;
 }
 
 std::shared_ptr<CEmuInterface> FindInterface(void* handle) {

@@ -69,6 +69,12 @@ TEST_F(CedarTest, OpenChecksTheChipAndStartsThePll) {
     EXPECT_EQ(regs.value[kRegPllConfig], 0x1801);
     EXPECT_EQ(regs.value[kRegPllDivider], 11);
     int32_t info[5] = {};
+    uint8_t info3[4 + 100] = {};
+    EXPECT_EQ(camera->GetInfo(3, info3), ORVO_OK);  // before info 1 was ever read
+    int32_t size[2] = {};
+    std::memcpy(size, info3 + 4 + 16, sizeof size);
+    EXPECT_EQ(size[0], 1280);
+    EXPECT_EQ(size[1], 960);
     EXPECT_EQ(camera->GetInfo(1, info), ORVO_OK);
     EXPECT_EQ(info[1], 1280);
     EXPECT_EQ(info[2], 960);

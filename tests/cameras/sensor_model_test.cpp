@@ -119,7 +119,7 @@ TEST_F(SensorModelTest, MemoryReadsContinueAndWritesMoveThePosition) {
 }
 
 TEST(SensorModelSettings, DescribedModelKeepsIdentityAndLight) {
-    auto model = emu::CSensorUsbModel::FromSettings({{"vid", "1c2d"}, {"pid", "0010"}, {"illumination", "bad"}});
+    auto model = emu::CSensorUsbModel::FromSettings({{"vid", "0x1c2d"}, {"pid", "0x0010"}, {"illumination", "bad"}});
     uint8_t descriptor[18] = {};
     model->DeviceDescriptor(descriptor);
     EXPECT_EQ(descriptor[8] | descriptor[9] << 8, 0x1c2d);

@@ -100,6 +100,28 @@ TEST_F(SystemCameraTest, AKilledOwnersCameraIsFreedForTheNextProcess) {
     EXPECT_EQ(Api().orvo_Close(handle), ORVO_OK);
 }
 
+// A client that lets the library go while its camera still captures, then
+// exits: neither the unload nor the exit may hang on the capture threads,
+// and the camera is free for the next process afterwards.
+TEST_F(SystemCameraTest, AClientUnloadingTheLibraryWhileCapturingStillExits) {
+    const std::wstring serial = UniqueSerial(L"U");
+    Plug(serial);
+    const int id = client->WaitListed(serial);
+    ASSERT_GE(id, 0);
+    const std::wstring readyName = UniqueName(L"orvo_peer_leaving");
+    win32::UniqueHandle ready(::CreateEventW(nullptr, TRUE, FALSE, readyName.c_str()));
+    ChildProcess peer;
+    ASSERT_TRUE(peer.Start(ExeFolder() + L"system_camera_peer.exe", serial + L" " + readyName + L" 60 leave"));
+    ASSERT_TRUE(WaitPumping(ready.get(), 30000)) << "the other process streams";
+    ::ResetEvent(client->apiEvent.get());
+    EXPECT_EQ(peer.Wait(30000), 0) << "the client hung or failed: " << peer.Output();
+    EXPECT_NE(peer.Output().find("unloaded"), std::string::npos) << peer.Output();
+    EXPECT_TRUE(WaitPumping(client->apiEvent.get(), 5000)) << "the API event after the owner ended";
+    int handle = 0;
+    ASSERT_EQ(Api().orvo_Open(id, &handle), ORVO_OK);
+    EXPECT_EQ(Api().orvo_Close(handle), ORVO_OK);
+}
+
 TEST_F(SystemCameraTest, UnpluggedWhileStreaming) {
     const std::wstring serial = UniqueSerial(L"P");
     const std::wstring path = Plug(serial);
@@ -133,6 +155,59 @@ TEST_F(SystemCameraTest, UnpluggedWhileStreaming) {
     EXPECT_EQ(::WaitForSingleObject(client->apiEvent.get(), 0), WAIT_OBJECT_0);
     EXPECT_EQ(client->List().size(), listed - 1);
     EXPECT_EQ(Api().orvo_Close(handle), ORVO_E_BAD_HANDLE);
+}
+
+// A raw-sensor camera through the shipped library and the emulated WinUSB
+// transport, with a bulk and with an isochronous data pipe: its frames come,
+// and the software regulation settles on the target.
+TEST_F(SystemCameraTest, RawSensorCameraRegulatesOverBulkAndIsochronousPipes) {
+    for (const char* data : {"bulk", "isoch"}) {
+        SCOPED_TRACE(data);
+        const std::wstring serial = UniqueSerial(L"R");
+        emu::PluggedDevice device;
+        ASSERT_TRUE(bus.Plug(kUsbDeviceInterfaceClass,
+                             {{"model", "sensor"}, {"vid", VendorId()}, {"pid", "0x0311"}, {"serial", Narrow(serial)},
+                              {"illumination", "700"}, {"data", data}},
+                             &device))
+            << Narrow(bus.LastError());
+        plugged.push_back(device.path);
+        const int id = client->WaitListed(serial);
+        ASSERT_GE(id, 0);
+        int handle = 0;
+        ASSERT_EQ(Api().orvo_Open(id, &handle), ORVO_OK);
+        int32_t info[5] = {};
+        EXPECT_EQ(Api().orvo_GetInfo(handle, 1, info), ORVO_OK);
+        EXPECT_EQ(info[1], 1280);
+        EXPECT_EQ(info[2], 960);
+        int32_t transport[2] = {};
+        EXPECT_EQ(Api().orvo_GetInfo(handle, 15, transport), ORVO_OK);
+        EXPECT_EQ(transport[1] & 0xFF, 1);  // WinUSB
+
+        win32::UniqueHandle frameEvent(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+        win32::UniqueHandle statusEvent(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+        int on = 1, buffer = -1;
+        ASSERT_EQ(Api().orvo_EnableCameraEvent(handle, 0, frameEvent.get()), ORVO_OK);
+        ASSERT_EQ(Api().orvo_EnableCameraEvent(handle, 2, statusEvent.get()), ORVO_OK);
+        ASSERT_EQ(Api().orvo_SetParam(handle, -1, 10, &on), ORVO_OK);
+        ASSERT_EQ(Api().orvo_CreateBuffer(handle, 0, 1, 0, 320, 240, 3, &buffer), ORVO_OK);
+        ASSERT_EQ(Api().orvo_StartCapture(handle, buffer), ORVO_OK);
+        ASSERT_TRUE(WaitPumping(frameEvent.get())) << "no frame";
+        int seen = 0;
+        for (int waits = 0; waits < 60 && !(seen & 0x200); ++waits) {
+            WaitPumping(statusEvent.get(), 500);
+            int status = 0;
+            ASSERT_EQ(Api().orvo_GetParam(handle, -1, 24, &status), ORVO_OK);
+            seen |= status;
+        }
+        EXPECT_TRUE(seen & 0x200) << "not settled: status " << std::hex << seen;
+        EXPECT_EQ(seen & 0x3, 0) << "no short frame, no thread error: " << std::hex << seen;
+        int luminance = 0;
+        EXPECT_EQ(Api().orvo_GetParam(handle, -1, 28, &luminance), ORVO_OK);
+        EXPECT_NEAR(luminance, 32, 3);
+        EXPECT_EQ(Api().orvo_StopCapture(handle), ORVO_OK);
+        EXPECT_EQ(Api().orvo_DeleteBuffer(handle, buffer), ORVO_OK);
+        EXPECT_EQ(Api().orvo_Close(handle), ORVO_OK);
+    }
 }
 
 }  // namespace

@@ -21,6 +21,9 @@ std::string ResultText(int32_t result);
 // Opens a camera by device id, printing why when it cannot.
 int OpenCamera(orvo::OrvoApiClient& api, int deviceId);
 
+// Opens the camera and prints its info records and camera-wide parameters.
+void PrintCameraRecords(orvo::OrvoApiClient& api, int deviceId, int model);
+
 int CommandList(orvo::OrvoApiClient& api);
 int CommandInfo(orvo::OrvoApiClient& api, int deviceId);
 int CommandGet(orvo::OrvoApiClient& api, int deviceId, int paramId);

@@ -95,11 +95,15 @@ int CommandInfo(orvo::OrvoApiClient& api, int deviceId) {
     for (const DeviceEntry& e : Devices(api, false)) {
         if (e.deviceId != deviceId) continue;
         PrintEntry(e);
-        std::printf("  supported parameters:");
-        for (int param = 0; param < 100; ++param) {
-            if (api.orvo_IsParamSupported(deviceId, param) == ORVO_OK) std::printf(" %d", param);
+        if (e.inUse) {
+            std::printf("  supported parameters:");
+            for (int param = 0; param < 100; ++param) {
+                if (api.orvo_IsParamSupported(deviceId, param) == ORVO_OK) std::printf(" %d", param);
+            }
+            std::printf("\n  (open in another program: values and records not shown)\n");
+            return 0;
         }
-        std::printf("\n");
+        PrintCameraRecords(api, deviceId, e.model);
         return 0;
     }
     std::printf("error: there is no camera with id %d (see 'orvocam list')\n", deviceId);

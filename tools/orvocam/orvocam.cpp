@@ -12,7 +12,7 @@ namespace {
 void Usage() {
     std::printf(
         "usage: orvocam [list]                      library version and the cameras\n"
-        "       orvocam info ID                     model, strings and supported parameters\n"
+        "       orvocam info ID                     model, strings, info records, parameters\n"
         "       orvocam get ID PARAM                read a parameter\n"
         "       orvocam set ID PARAM VALUE          change a parameter and send it\n"
         "       orvocam grab ID N [WxH] [--out DIR] capture N frames to BMP and PNG files\n"
