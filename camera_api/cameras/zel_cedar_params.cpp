@@ -263,7 +263,8 @@ int32_t CZelCedar::GetCameraParamRange(int paramId, ParamRange* range) {
     CriticalSectionLock registers(m_registerLock);
     const int32_t maxGain = m_regulation.maxGain;
     switch (paramId) {
-    case 0: return Range(range, 1, static_cast<int32_t>(m_maxExposure / 1000));
+    // Rounded like the value, so the longest exposure reads inside its range.
+    case 0: return Range(range, 1, static_cast<int32_t>((m_maxExposure + 500) / 1000));
     case 1: case 2: case 3: return Range(range, 0, maxGain);
     case 9: case 31: if (!m_variant) return ORVO_E_BAD_PARAM; return Range(range, 0, 1);
     case 10: case 11: case 12: case 14: case 15: case 23: case 30: case 34: case 35: case 37: case 51: case 52:

@@ -30,6 +30,10 @@ void PrintParameters(orvo::OrvoApiClient& api, int deviceId, int handle) {
 void PrintPreset(orvo::OrvoApiClient& api, int handle, int info, const char* name) {
     int32_t record[4] = {};
     const int32_t result = api.orvo_GetInfo(handle, info, record);
+    if (result == ORVO_E_BAD_INFO) {
+        std::printf("  %s: not kept by this model\n", name);
+        return;
+    }
     if (result != ORVO_OK) {
         std::printf("  %s: %s\n", name, ResultText(result).c_str());
         return;
