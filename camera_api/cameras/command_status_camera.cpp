@@ -12,10 +12,7 @@ using namespace cmdstat;
 
 namespace {
 
-constexpr DWORD kVideoStopMs = 10000;
-constexpr DWORD kStillStopMs = 10000;
 constexpr DWORD kPollerStopMs = 5500;
-constexpr DWORD kStillReleaseWaitMs = 2000;
 constexpr int kHandshakeReads = 5;
 constexpr int kWideModeCode = 4;   // parameter 54: 640 x 360 in a 640 x 480 frame
 constexpr int kParamFrameCode = 54;
@@ -26,11 +23,9 @@ CZelCommandStatusCamera::CZelCommandStatusCamera(CDevice* device, Family family)
     : CZelCamera(device), m_layout(LayoutOf(family)) {}
 
 CZelCommandStatusCamera::~CZelCommandStatusCamera() {
-    StopVideoThread();
-    m_still.Stop(kStillStopMs);
     m_poller.Stop(kPollerStopMs);
-    // A thread that outlived its bound is waited for by its CaptureThread,
-    // destroyed before the state it uses.
+    // A thread that outlived its bound is waited for here, before the state it uses goes.
+    m_threads.StopAndWait();
 }
 
 bool CZelCommandStatusCamera::Initialize(const DeviceRecord& record) {
@@ -184,10 +179,10 @@ int32_t CZelCommandStatusCamera::UpdateParams() {
         CriticalSectionLock command(m_commandLock);
         if (m_pending.Empty()) return ORVO_OK;
     }
-    if (m_videoRunning.load() && !m_video.StopRequested()) {
+    if (m_videoRunning.load() && !m_threads.Video().StopRequested()) {
         // Streaming: the video thread sends the changes with its next frame request.
         m_updatePending.store(true);
-        while (m_updatePending.load() && m_videoRunning.load() && !m_video.StopRequested()) ::Sleep(1);
+        while (m_updatePending.load() && m_videoRunning.load() && !m_threads.Video().StopRequested()) ::Sleep(1);
         if (!m_updatePending.exchange(false)) return ORVO_OK;
     }
     std::vector<uint8_t> packet;
@@ -273,7 +268,7 @@ int32_t CZelCommandStatusCamera::CreateBuffer(int kind, int pixelFormat, int res
 int32_t CZelCommandStatusCamera::DeleteBuffer(int bufferIndex) {
     CriticalSectionLock buffers(Rings().Lock());
     // The still thread may still be about to fill its set.
-    if (bufferIndex >= 0 && bufferIndex == m_stillSet && m_stillRunning.load()) return ORVO_E_BUFFER_IN_USE;
+    if (bufferIndex >= 0 && bufferIndex == m_stillSet && m_threads.StillWorking()) return ORVO_E_BUFFER_IN_USE;
     const int32_t result = CZelCamera::DeleteBuffer(bufferIndex);
     if (result == ORVO_OK) {
         if (bufferIndex == m_videoSet) m_videoSet = -1;
@@ -284,70 +279,24 @@ int32_t CZelCommandStatusCamera::DeleteBuffer(int bufferIndex) {
 
 int32_t CZelCommandStatusCamera::ReleaseFrame(int bufferIndex, int frameIndex) {
     const int32_t result = CZelCamera::ReleaseFrame(bufferIndex, frameIndex);
-    bool still = false;
-    {
-        CriticalSectionLock buffers(Rings().Lock());
-        BufferSet* set = Rings().Allocated(bufferIndex);
-        if (set && set->kind == kBufferKindStill) {
-            set->active = Rings().AnyFrameLocked(*set) ? 1 : 0;
-            still = true;
-        }
-    }
     // Only a still release waits for the still thread: video clients never wait.
     // After the bound the handle is kept, so no second still thread starts
     // while this one runs.
-    if (still) m_still.Join(kStillReleaseWaitMs);
+    if (SettleStillSet(bufferIndex)) m_threads.CollectStill();
     return result;
 }
 
 int32_t CZelCommandStatusCamera::StartCapture(int bufferIndex) {
-    int kind;
-    {
-        CriticalSectionLock buffers(Rings().Lock());
-        BufferSet* set = Rings().Allocated(bufferIndex);
-        if (!set) return ORVO_E_BAD_BUFFER;
-        if (set->active) return ORVO_E_BUSY;
-        set->active = 1;
-        kind = set->kind;
-    }
-    // Started outside the buffer lock: stopping an old video thread waits for
-    // it, and it takes that lock to deliver.
-    const int32_t started = kind == kBufferKindStill ? StartStillThread() : StartVideoThread();
-    if (started != ORVO_OK) {
-        CriticalSectionLock buffers(Rings().Lock());
-        if (BufferSet* set = Rings().Allocated(bufferIndex)) set->active = 0;
-    }
-    return started;
+    return StartOnSet(bufferIndex, [this](int kind) {
+        return kind == kBufferKindStill ? m_threads.StartStill(StillMain, this) : m_threads.StartVideo(VideoMain, this);
+    });
 }
 
 int32_t CZelCommandStatusCamera::StopCapture() {
-    if (StopVideoThread() == ORVO_E_FAIL) return ORVO_E_FAIL;
+    if (m_threads.StopVideo() == ORVO_E_FAIL) return ORVO_E_FAIL;
     CriticalSectionLock buffers(Rings().Lock());
     if (BufferSet* set = Rings().Allocated(m_videoSet)) set->active = 0;
     return ORVO_OK;
-}
-
-int32_t CZelCommandStatusCamera::StartVideoThread() {
-    if (StopVideoThread() == ORVO_E_FAIL) return ORVO_E_NO_FRAME;
-    return m_video.Start(VideoMain, this, THREAD_PRIORITY_ABOVE_NORMAL) ? ORVO_OK : ORVO_E_FAIL;
-}
-
-int32_t CZelCommandStatusCamera::StopVideoThread() {
-    switch (m_video.Stop(kVideoStopMs)) {
-    case CaptureThread::StopResult::NotRunning: return ORVO_E_NO_FRAME;
-    case CaptureThread::StopResult::Stopped: return ORVO_OK;
-    default: return ORVO_E_FAIL;
-    }
-}
-
-int32_t CZelCommandStatusCamera::StartStillThread() {
-    // A still thread whose work is done is only leaving: collect it.
-    if (!m_stillRunning.load()) m_still.Join(kStillReleaseWaitMs);
-    if (m_still.Held() || m_stillRunning.load()) return ORVO_E_NO_FRAME;
-    m_stillRunning.store(true);
-    if (m_still.Start(StillMain, this, THREAD_PRIORITY_ABOVE_NORMAL)) return ORVO_OK;
-    m_stillRunning.store(false);
-    return ORVO_E_FAIL;
 }
 
 }  // namespace orvo

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "camera_api/cameras/capture_thread.h"
+#include "camera_api/cameras/capture_threads.h"
 #include "camera_api/cameras/command_status_protocol.h"
 #include "camera_api/cameras/zel_camera.h"
 
@@ -56,9 +56,6 @@ private:
     int32_t WriteStoredBlock(uint32_t tag, void* record);
 
     // Threads.
-    int32_t StartVideoThread();
-    int32_t StopVideoThread();
-    int32_t StartStillThread();
     static void PollerMain(void* self);
     static void VideoMain(void* self);
     static void StillMain(void* self);
@@ -83,11 +80,9 @@ private:
 
     std::atomic<bool> m_videoRunning{false};
     std::atomic<bool> m_updatePending{false};
-    std::atomic<bool> m_stillRunning{false};
     // Declared last: destroyed first, so no thread outlives the state above.
     CaptureThread m_poller;
-    CaptureThread m_video;
-    CaptureThread m_still;
+    CaptureThreads m_threads;
 };
 
 // Model codes 9 to 12.

@@ -34,7 +34,7 @@ void CZelCommandStatusCamera::VideoMain(void* self) {
 void CZelCommandStatusCamera::StillMain(void* self) {
     auto* camera = static_cast<CZelCommandStatusCamera*>(self);
     camera->RunStill();
-    camera->m_stillRunning.store(false);
+    camera->m_threads.StillDone();
 }
 
 void CZelCommandStatusCamera::Poll() {
@@ -116,7 +116,7 @@ bool CZelCommandStatusCamera::RunVideo() {
     m_videoRunning.store(true);
     int readIndex = 0;
     int copyIndex = 0;
-    while (ok && !m_video.StopRequested()) {
+    while (ok && !m_threads.Video().StopRequested()) {
         {
             CriticalSectionLock device(m_deviceLock);
             readIndex ^= 1;
@@ -156,7 +156,7 @@ void CZelCommandStatusCamera::RunStill() {
     const uint32_t size = static_cast<uint32_t>(frameBytes);
     const int attempts = IsAlder() ? kStillAttemptsAlder : 1;
     bool delivered = false;
-    for (int attempt = 0; readable && attempt < attempts && !delivered && !m_still.StopRequested(); ++attempt) {
+    for (int attempt = 0; readable && attempt < attempts && !delivered && !m_threads.Still().StopRequested(); ++attempt) {
         CriticalSectionLock device(m_deviceLock);
         std::vector<uint8_t> request;
         BuildFrameRequest(size, false, request);

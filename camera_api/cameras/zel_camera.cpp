@@ -188,6 +188,14 @@ int32_t CZelCamera::ReleaseFrame(int bufferIndex, int frameIndex) {
     return m_rings.Release(bufferIndex, frameIndex);
 }
 
+bool CZelCamera::SettleStillSet(int bufferIndex) noexcept {
+    CriticalSectionLock buffers(m_rings.Lock());
+    BufferSet* set = m_rings.Allocated(bufferIndex);
+    if (!set || set->kind != kBufferKindStill) return false;
+    set->active = m_rings.AnyFrameLocked(*set) ? 1 : 0;
+    return true;
+}
+
 int32_t CZelCamera::GetParam(int bufferIndex, int paramId, int* value) {
     if (!value) return ORVO_E_UNSUPPORTED;
     CriticalSectionLock api(m_apiLock);

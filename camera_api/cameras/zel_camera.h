@@ -75,6 +75,16 @@ protected:
     CDevice* Device() const noexcept { return m_device; }
     FrameRings& Rings() noexcept { return m_rings; }
 
+    // For cameras with capture threads of their own. StartOnSet marks the set
+    // active and runs start(kind) outside the buffer lock (stopping an old
+    // video thread waits for it, and it takes that lock to deliver); a start
+    // that fails leaves the set inactive.
+    template <class Start>
+    int32_t StartOnSet(int bufferIndex, Start start);
+    // After a frame release: a still set stays active while it holds frames.
+    // True when the set is a still set.
+    bool SettleStillSet(int bufferIndex) noexcept;
+
     int32_t m_releaseMajor = 0;
     int32_t m_releaseMinor = 0;
     int32_t m_info1[4] = {};
@@ -93,5 +103,24 @@ private:
     uint32_t m_status = 0;
     FrameRings m_rings;
 };
+
+template <class Start>
+int32_t CZelCamera::StartOnSet(int bufferIndex, Start start) {
+    int kind;
+    {
+        win32::CriticalSectionLock buffers(m_rings.Lock());
+        BufferSet* set = m_rings.Allocated(bufferIndex);
+        if (!set) return ORVO_E_BAD_BUFFER;
+        if (set->active) return ORVO_E_BUSY;
+        set->active = 1;
+        kind = set->kind;
+    }
+    const int32_t started = start(kind);
+    if (started != ORVO_OK) {
+        win32::CriticalSectionLock buffers(m_rings.Lock());
+        if (BufferSet* set = m_rings.Allocated(bufferIndex)) set->active = 0;
+    }
+    return started;
+}
 
 }  // namespace orvo

@@ -36,12 +36,10 @@ CZelCedar::CZelCedar(CDevice* device, int variantFlag) noexcept
 
 CZelCedar::~CZelCedar() {
     StopVideoThread();
-    m_still.Stop(10000);
     // A thread that outlived its bound is never terminated; every wait inside
     // it is bounded, so it ends, and the camera waits for that before freeing
     // anything the thread uses.
-    m_video.Join(INFINITE);
-    m_still.Join(INFINITE);
+    m_threads.StopAndWait();
     if (Device() && Device()->IsIsochronous()) {
         CriticalSectionLock device(m_deviceLock);
         Device()->StopThreads();

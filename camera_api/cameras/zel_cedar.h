@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "camera_api/cameras/capture_thread.h"
+#include "camera_api/cameras/capture_threads.h"
 #include "camera_api/cameras/sensor/sensor_context.h"
 #include "camera_api/cameras/sensor/sensor_registers.h"
 #include "camera_api/cameras/sensor/sensor_regulation.h"
@@ -131,13 +131,11 @@ private:
     uint32_t m_memoryPosition = 0;
     CSensorRegulation m_regulation;
     std::atomic<bool> m_videoRunning{false};
-    std::atomic<bool> m_stillRunning{false};
     std::atomic<bool> m_updateRequest{false};
     std::atomic<uint32_t> m_lastBrightCount{0};
     std::vector<uint8_t> m_scratch;  // rendering of windows whose rows do not match the DIB's
     // Declared last: destroyed first, so a late thread never outlives the state it uses.
-    CaptureThread m_still;
-    CaptureThread m_video;
+    CaptureThreads m_threads;
 };
 
 }  // namespace orvo

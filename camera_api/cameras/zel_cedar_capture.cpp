@@ -15,8 +15,6 @@ namespace {
 using win32::CriticalSectionLock;
 
 constexpr DWORD kFrameWaitMs = 500;
-constexpr DWORD kVideoStopMs = 10000;
-constexpr DWORD kStillReleaseWaitMs = 2000;
 constexpr int kStillRetries = 3;
 constexpr int kRegulateEvery = 4;
 
@@ -110,7 +108,7 @@ void CZelCedar::RunVideo() {
              Send(kOpFrame, FrameRequest(frameBytes));
         if (ok && !Device()->WaitData(&previous, kFrameWaitMs)) previous = 0;
     }
-    while (ok && !m_video.StopRequested()) {
+    while (ok && !m_threads.Video().StopRequested()) {
         {
             CriticalSectionLock device(m_deviceLock);
             const int readSlot = slot ^ 1;
@@ -225,62 +223,24 @@ void CZelCedar::RunStill() {
         SendChanges(kOpUpdateRegisters);
     }
     if (!delivered) ReportStatus(kStatusStillNoFrame);
-    m_stillRunning.store(false);
+    m_threads.StillDone();
 }
 
 int32_t CZelCedar::ReleaseFrame(int bufferIndex, int frameIndex) {
     const int32_t result = CZelCamera::ReleaseFrame(bufferIndex, frameIndex);
-    bool still = false;
-    {
-        CriticalSectionLock buffers(Rings().Lock());
-        BufferSet* set = Rings().Allocated(bufferIndex);
-        if (set && set->kind == kBufferKindStill) {
-            set->active = Rings().AnyFrameLocked(*set) ? 1 : 0;
-            still = true;
-        }
-    }
-    if (still) m_still.Join(kStillReleaseWaitMs);
+    if (SettleStillSet(bufferIndex)) m_threads.CollectStill();
     return result;
 }
 
 int32_t CZelCedar::StartCapture(int bufferIndex) {
-    int kind;
-    {
-        CriticalSectionLock buffers(Rings().Lock());
-        BufferSet* set = Rings().Allocated(bufferIndex);
-        if (!set) return ORVO_E_BAD_BUFFER;
-        if (set->active) return ORVO_E_BUSY;
-        set->active = 1;
-        kind = set->kind;
-    }
-    int32_t started;
-    if (kind == kBufferKindStill) {
-        if (!m_stillRunning.load()) m_still.Join(kStillReleaseWaitMs);
-        if (m_still.Held() || m_stillRunning.load()) {
-            started = ORVO_E_NO_FRAME;
-        } else {
-            m_stillRunning.store(true);
-            started = m_still.Start(StillMain, this, THREAD_PRIORITY_ABOVE_NORMAL) ? ORVO_OK : ORVO_E_FAIL;
-            if (started != ORVO_OK) m_stillRunning.store(false);
-        }
-    } else if (StopVideoThread() == ORVO_E_FAIL) {
-        started = ORVO_E_NO_FRAME;
-    } else {
-        started = m_video.Start(VideoMain, this, THREAD_PRIORITY_ABOVE_NORMAL) ? ORVO_OK : ORVO_E_FAIL;
-    }
-    if (started != ORVO_OK) {
-        CriticalSectionLock buffers(Rings().Lock());
-        if (BufferSet* set = Rings().Allocated(bufferIndex)) set->active = 0;
-    }
-    return started;
+    return StartOnSet(bufferIndex, [this](int kind) {
+        return kind == kBufferKindStill ? m_threads.StartStill(StillMain, this) : m_threads.StartVideo(VideoMain, this);
+    });
 }
 
 int32_t CZelCedar::StopVideoThread() {
-    switch (m_video.Stop(kVideoStopMs)) {
-    case CaptureThread::StopResult::NotRunning: return ORVO_E_NO_FRAME;
-    case CaptureThread::StopResult::Stopped: break;
-    default: return ORVO_E_FAIL;  // left running, told to stop; never terminated
-    }
+    const int32_t stopped = m_threads.StopVideo();
+    if (stopped != ORVO_OK) return stopped;  // none ran, or left running: told to stop, never terminated
     if (Device() && Device()->IsIsochronous()) {
         CriticalSectionLock device(m_deviceLock);
         Device()->StopThreads();

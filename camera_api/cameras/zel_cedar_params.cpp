@@ -411,10 +411,10 @@ int32_t CZelCedar::UpdateParams() {
             ok = false;
         }
     }
-    if (m_videoRunning.load() && !m_video.StopRequested()) {
+    if (m_videoRunning.load() && !m_threads.Video().StopRequested()) {
         m_updateRequest.store(true);
         // The video thread takes the request with its next frame request.
-        for (int i = 0; i < 2000 && m_updateRequest.load() && m_videoRunning.load() && !m_video.StopRequested(); ++i)
+        for (int i = 0; i < 2000 && m_updateRequest.load() && m_videoRunning.load() && !m_threads.Video().StopRequested(); ++i)
             ::Sleep(1);
     } else {
         CriticalSectionLock device(m_deviceLock);
