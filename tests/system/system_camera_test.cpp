@@ -31,6 +31,14 @@ protected:
         return device.path;
     }
     OrvoApiClient& Api() { return client->api; }
+    // Another client process that opens the camera and streams; true once
+    // its frames arrive. `mode` is appended to its command line.
+    static bool StartStreamingPeer(ChildProcess& peer, const std::wstring& serial, const wchar_t* mode) {
+        const std::wstring readyName = UniqueName(L"orvo_peer_streaming");
+        win32::UniqueHandle ready(::CreateEventW(nullptr, TRUE, FALSE, readyName.c_str()));
+        return ready && peer.Start(ExeFolder() + L"system_camera_peer.exe", serial + L" " + readyName + L" 60" + mode) &&
+               WaitPumping(ready.get(), 30000);
+    }
 
     static LibraryClient* client;
     emu::CEmulatedUsbBus bus;
@@ -70,11 +78,8 @@ TEST_F(SystemCameraTest, AKilledOwnersCameraIsFreedForTheNextProcess) {
     const int id = client->WaitListed(serial);
     ASSERT_GE(id, 0);
 
-    const std::wstring readyName = UniqueName(L"orvo_peer_streaming");
-    win32::UniqueHandle ready(::CreateEventW(nullptr, TRUE, FALSE, readyName.c_str()));
     ChildProcess peer;
-    ASSERT_TRUE(peer.Start(ExeFolder() + L"system_camera_peer.exe", serial + L" " + readyName + L" 60"));
-    ASSERT_TRUE(WaitPumping(ready.get(), 30000)) << "the other process streams";
+    ASSERT_TRUE(StartStreamingPeer(peer, serial, L""));
 
     int handle = 0;
     EXPECT_EQ(Api().orvo_Open(id, &handle), ORVO_E_IN_USE);
@@ -108,11 +113,8 @@ TEST_F(SystemCameraTest, AClientUnloadingTheLibraryWhileCapturingStillExits) {
     Plug(serial);
     const int id = client->WaitListed(serial);
     ASSERT_GE(id, 0);
-    const std::wstring readyName = UniqueName(L"orvo_peer_leaving");
-    win32::UniqueHandle ready(::CreateEventW(nullptr, TRUE, FALSE, readyName.c_str()));
     ChildProcess peer;
-    ASSERT_TRUE(peer.Start(ExeFolder() + L"system_camera_peer.exe", serial + L" " + readyName + L" 60 leave"));
-    ASSERT_TRUE(WaitPumping(ready.get(), 30000)) << "the other process streams";
+    ASSERT_TRUE(StartStreamingPeer(peer, serial, L" leave"));
     ::ResetEvent(client->apiEvent.get());
     EXPECT_EQ(peer.Wait(30000), 0) << "the client hung or failed: " << peer.Output();
     EXPECT_NE(peer.Output().find("unloaded"), std::string::npos) << peer.Output();
