@@ -79,6 +79,12 @@ void CZelCamera::DeviceRemoved() {
     ReportStatus(kStatusDeviceRemoved);
 }
 
+void CZelCamera::CloseDevice() noexcept {
+    if (!m_device) return;
+    CriticalSectionLock device(m_deviceLock);
+    m_device->Close();
+}
+
 int32_t CZelCamera::ControlTransferIn(uint8_t request, uint16_t value, uint16_t index, uint8_t* data,
                                       uint32_t length) {
     if (!m_device) return ORVO_E_FAIL;

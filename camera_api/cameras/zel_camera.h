@@ -52,6 +52,9 @@ public:
     virtual int32_t StartCapture(int bufferIndex);
     virtual int32_t StopCapture();
     virtual void DeviceRemoved();
+    // Closes the device object between two exchanges of the camera's threads,
+    // never in the middle of one.
+    void CloseDevice() noexcept;
 
 protected:
     // Parameter tables of a model. The camera-wide ones answer for buffer -1

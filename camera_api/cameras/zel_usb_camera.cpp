@@ -39,7 +39,9 @@ CZelCamera* CZelUsbCamera::CameraFor(int handle) const noexcept {
 }
 
 void CZelUsbCamera::DeviceGone() {
-    if (m_device) m_device->Close();
+    // The camera's threads may be in the middle of an exchange on the device.
+    if (m_camera) m_camera->CloseDevice();
+    else if (m_device) m_device->Close();
     m_deviceId = -1;
     if (m_camera) m_camera->DeviceRemoved();
 }
