@@ -1,27 +1,8 @@
 #include "camera_api/cameras/capture_thread.h"
 
-#include <new>
-
 #include "win32/pinned_thread.h"
 
 namespace orvo {
-
-namespace {
-
-struct Launch {
-    CaptureThread::Body body;
-    void* context;
-};
-
-DWORD WINAPI ThreadMain(void* parameter) {
-    Launch* launch = static_cast<Launch*>(parameter);
-    const Launch copy = *launch;
-    delete launch;
-    copy.body(copy.context);
-    return 0;
-}
-
-}  // namespace
 
 CaptureThread::~CaptureThread() {
     // The owner stops its threads first; waiting here keeps a forgotten one
@@ -35,22 +16,16 @@ CaptureThread::~CaptureThread() {
 bool CaptureThread::Start(Body body, void* context, int priority) noexcept {
     if (m_thread.valid()) return false;
     m_stop.store(false, std::memory_order_release);
-    Launch* launch = new (std::nothrow) Launch{body, context};
-    if (!launch) return false;
     // Pinned: a client that unloads the library while a camera captures must
     // not pull the code out from under this thread.
-    win32::UniqueHandle thread(win32::CreatePinnedThread(ThreadMain, launch, CREATE_SUSPENDED));
-    if (!thread) {
-        delete launch;
-        return false;
-    }
+    win32::UniqueHandle thread(win32::CreatePinnedThread(body, context, CREATE_SUSPENDED));
+    if (!thread) return false;
     if (!::SetThreadPriority(thread.get(), priority) || ::ResumeThread(thread.get()) == DWORD(-1)) {
         // It never ran a single instruction, so it holds nothing: ending it
         // here is safe, unlike ending a thread that runs. (Its start block and
         // module reference are lost with it; this needs a failing system call.)
         ::TerminateThread(thread.get(), 1);
         ::WaitForSingleObject(thread.get(), INFINITE);
-        delete launch;
         return false;
     }
     m_thread = std::move(thread);

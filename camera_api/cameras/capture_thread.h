@@ -17,7 +17,8 @@ namespace orvo {
 
 class CaptureThread {
 public:
-    using Body = void (*)(void* context);
+    // A thread routine; what it returns becomes the thread's exit code.
+    using Body = LPTHREAD_START_ROUTINE;
     enum class StopResult { NotRunning, Stopped, TimedOut };
 
     CaptureThread() = default;

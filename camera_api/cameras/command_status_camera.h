@@ -56,9 +56,9 @@ private:
     int32_t WriteStoredBlock(uint32_t tag, void* record);
 
     // Threads.
-    static void PollerMain(void* self);
-    static void VideoMain(void* self);
-    static void StillMain(void* self);
+    static DWORD WINAPI PollerMain(void* self);
+    static DWORD WINAPI VideoMain(void* self);
+    static DWORD WINAPI StillMain(void* self);
     void Poll();
     bool RunVideo();
     void RunStill();

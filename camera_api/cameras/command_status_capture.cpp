@@ -22,19 +22,22 @@ constexpr int kStillAttemptsAlder = 100;
 
 }  // namespace
 
-void CZelCommandStatusCamera::PollerMain(void* self) {
+DWORD WINAPI CZelCommandStatusCamera::PollerMain(void* self) {
     static_cast<CZelCommandStatusCamera*>(self)->Poll();
+    return 0;
 }
 
-void CZelCommandStatusCamera::VideoMain(void* self) {
+DWORD WINAPI CZelCommandStatusCamera::VideoMain(void* self) {
     auto* camera = static_cast<CZelCommandStatusCamera*>(self);
     if (!camera->RunVideo()) camera->ReportStatus(kStatusVideoThreadError);
+    return 0;
 }
 
-void CZelCommandStatusCamera::StillMain(void* self) {
+DWORD WINAPI CZelCommandStatusCamera::StillMain(void* self) {
     auto* camera = static_cast<CZelCommandStatusCamera*>(self);
     camera->RunStill();
     camera->m_threads.StillDone();
+    return 0;
 }
 
 void CZelCommandStatusCamera::Poll() {

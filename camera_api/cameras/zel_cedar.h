@@ -90,8 +90,8 @@ private:
     int32_t PresetInfo(int infoId, bool write, int32_t* record);
 
     // Capture.
-    static void VideoMain(void* self);
-    static void StillMain(void* self);
+    static DWORD WINAPI VideoMain(void* self);
+    static DWORD WINAPI StillMain(void* self);
     void RunVideo();
     void RunStill();
     bool RenderInto(int setIndex, CSensorContext& ctx, uint8_t* raw);

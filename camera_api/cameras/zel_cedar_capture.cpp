@@ -26,8 +26,15 @@ std::vector<uint8_t> FrameRequest(uint32_t bytes) {
 
 }  // namespace
 
-void CZelCedar::VideoMain(void* self) { static_cast<CZelCedar*>(self)->RunVideo(); }
-void CZelCedar::StillMain(void* self) { static_cast<CZelCedar*>(self)->RunStill(); }
+DWORD WINAPI CZelCedar::VideoMain(void* self) {
+    static_cast<CZelCedar*>(self)->RunVideo();
+    return 0;
+}
+
+DWORD WINAPI CZelCedar::StillMain(void* self) {
+    static_cast<CZelCedar*>(self)->RunStill();
+    return 0;
+}
 
 void CZelCedar::PrepareRenderer(CSensorContext& ctx, int pixelFormat) {
     ctx.renderer.SetOutputFormat(pixelFormat);

@@ -18,18 +18,20 @@ struct Probe {
     std::atomic<bool> ended{false};
 };
 
-void UntilStopped(void* context) {
+DWORD WINAPI UntilStopped(void* context) {
     auto* probe = static_cast<Probe*>(context);
     probe->priority = ::GetThreadPriority(::GetCurrentThread());
     while (!probe->thread->StopRequested()) ::Sleep(1);
     probe->ended = true;
+    return 0;
 }
 
-void IgnoresTheFlag(void* context) {
+DWORD WINAPI IgnoresTheFlag(void* context) {
     auto* probe = static_cast<Probe*>(context);
     probe->priority = ::GetThreadPriority(::GetCurrentThread());
     ::WaitForSingleObject(probe->release, 10000);
     probe->ended = true;
+    return 0;
 }
 
 TEST(CaptureThread, RunsAtItsPriorityAndStopsOnItsFlag) {
