@@ -232,18 +232,16 @@ int32_t CZelCedar::GetInfo1(int32_t* out) {
         std::memcpy(out, fallback, sizeof fallback);
         return ORVO_OK;
     }
+    // m_info1 holds 640k x 480k from the open; reading it narrows the sensor to that area.
     CriticalSectionLock registers(m_registerLock);
-    const int32_t k = m_sensor.width / 640;
-    if (k > 0) {
-        const int32_t w = 640 * k, h = 480 * k;
+    const int32_t w = m_info1[0], h = m_info1[1];
+    if (w > 0) {
         m_sensor.columnStart += ((m_sensor.width - w) / 2) & ~3;
         m_sensor.rowStart += ((m_sensor.height - h) / 2) & ~1;
         m_sensor.width = w;
         m_sensor.height = h;
     }
-    const int32_t record[4] = {640 * k, 480 * k, 0, 0};
-    std::memcpy(m_info1, record, sizeof record);
-    std::memcpy(out, record, sizeof record);
+    std::memcpy(out, m_info1, sizeof m_info1);
     return ORVO_OK;
 }
 
