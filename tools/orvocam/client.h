@@ -17,6 +17,8 @@ void PumpFor(DWORD ms);
 
 // "0x8xxxxxxx (ORVO_E_NAME)" for a result code.
 std::string ResultText(int32_t result);
+// " (range MIN..MAX, step S)" for a camera-wide parameter, or "" when it has none.
+std::string RangeText(orvo::OrvoApiClient& api, int handle, int paramId);
 
 // Opens a camera by device id, printing why when it cannot.
 int OpenCamera(orvo::OrvoApiClient& api, int deviceId);

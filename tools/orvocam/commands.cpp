@@ -70,6 +70,14 @@ std::string ResultText(int32_t result) {
     return text;
 }
 
+std::string RangeText(orvo::OrvoApiClient& api, int handle, int paramId) {
+    ParamRange range{};
+    if (api.orvo_GetParamRange(handle, -1, paramId, &range) != ORVO_OK) return "";
+    char text[64];
+    std::snprintf(text, sizeof(text), " (range %d..%d, step %d)", range.min, range.max, range.step);
+    return text;
+}
+
 int OpenCamera(orvo::OrvoApiClient& api, int deviceId) {
     int handle = 0;
     const int32_t result = api.orvo_Open(deviceId, &handle);
@@ -114,13 +122,9 @@ int CommandGet(orvo::OrvoApiClient& api, int deviceId, int paramId) {
     const int handle = OpenCamera(api, deviceId);
     if (!handle) return 1;
     int value = 0;
-    ParamRange range{};
     const int32_t result = api.orvo_GetParam(handle, -1, paramId, &value);
-    const int32_t rangeResult = api.orvo_GetParamRange(handle, -1, paramId, &range);
     if (result == ORVO_OK) {
-        std::printf("parameter %d = %d", paramId, value);
-        if (rangeResult == ORVO_OK) std::printf(" (range %d..%d, step %d)", range.min, range.max, range.step);
-        std::printf("\n");
+        std::printf("parameter %d = %d%s\n", paramId, value, RangeText(api, handle, paramId).c_str());
     } else {
         std::printf("error: parameter %d could not be read: %s\n", paramId, ResultText(result).c_str());
     }

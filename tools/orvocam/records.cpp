@@ -15,14 +15,8 @@ void PrintParameters(orvo::OrvoApiClient& api, int deviceId, int handle) {
     for (int param = 0; param < 100; ++param) {
         if (api.orvo_IsParamSupported(deviceId, param) != ORVO_OK) continue;
         int value = 0;
-        ParamRange range{};
-        const int32_t result = api.orvo_GetParam(handle, -1, param, &value);
-        if (result != ORVO_OK) continue;  // per-buffer parameters need a buffer set
-        std::printf("    %2d = %d", param, value);
-        if (api.orvo_GetParamRange(handle, -1, param, &range) == ORVO_OK) {
-            std::printf("  (range %d..%d, step %d)", range.min, range.max, range.step);
-        }
-        std::printf("\n");
+        if (api.orvo_GetParam(handle, -1, param, &value) != ORVO_OK) continue;  // per-buffer ones need a set
+        std::printf("    %2d = %d%s\n", param, value, RangeText(api, handle, param).c_str());
     }
 }
 
