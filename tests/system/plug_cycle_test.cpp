@@ -67,11 +67,16 @@ public:
         std::wstring args = L"plug winusb";
         for (const auto& [key, value] : settings) args += L" \"" + Wide(key) + L"=" + Wide(value) + L"\"";
         ChildProcess tool;
-        if (!Run(tool, args)) return false;
+        const bool ran = Run(tool, args);
+        lastOutput = tool.Output();
+        if (!ran) return false;
         const std::string& out = tool.Output();
         *path = Wide(out.substr(0, out.find_first_of("\r\n")));
         return !path->empty();
     }
+    // What the tool printed the last time it plugged (its reason when it failed).
+    std::string lastOutput;
+
     bool Unplug(const std::wstring& path) {
         ChildProcess tool;
         return Run(tool, L"unplug " + path);
@@ -98,7 +103,7 @@ TEST(PlugCycles, AClientSurvivesCamerasComingAndGoing) {
         SCOPED_TRACE(cycle);
         if (cycle == kWarmUpCycles) warm = ProcessUsage();
         std::wstring path;
-        ASSERT_TRUE(bus.Plug(AlderCamera(serial), &path));
+        ASSERT_TRUE(bus.Plug(AlderCamera(serial), &path)) << "orvo_usbbus said: " << bus.lastOutput;
         // A failing cycle leaves no camera behind for the suites after it.
         struct Unplugger {
             BusProcess& bus;
