@@ -19,7 +19,7 @@ public:
     // How far a host may fall behind before the camera drops its buffered
     // frames and starts over: a few frame times, at least this long.
     static constexpr int kBufferedFrames = 4;
-    static constexpr double kMinBacklogSeconds = 0.25;
+    static constexpr double kMinBacklogSeconds = 0.5;
 
 private:
     bool m_running = false;
