@@ -26,16 +26,15 @@ MemoryProfile::MemoryProfile(const std::wstring& text) {
     Section* current = nullptr;
     for (std::wstring line : Split(text, L'\n')) {
         line = Trim(line);
-        if (line.empty() || line[0] == L';') continue;
+        // Comment lines are not special to the reader: ";x=1" is the key ";x".
+        if (line.empty()) continue;
         if (line[0] == L'[') {
             const size_t close = line.find(L']');
             const std::wstring name = Trim(line.substr(1, close == std::wstring::npos ? std::wstring::npos : close - 1));
-            // A section named again continues the first one of that name.
-            current = const_cast<Section*>(Find(name));
-            if (!current) {
-                m_sections.push_back({name, {}});
-                current = &m_sections.back();
-            }
+            // A section named again is kept but never found: lookups stop at
+            // the first one of that name.
+            m_sections.push_back({name, {}});
+            current = &m_sections.back();
             continue;
         }
         if (!current) continue;
@@ -57,8 +56,9 @@ const MemoryProfile::Section* MemoryProfile::Find(const std::wstring& section) c
 std::optional<std::wstring> MemoryProfile::ReadString(const std::wstring& section, const std::wstring& key) const {
     const Section* s = Find(section);
     if (!s) return std::nullopt;
+    // A line without "=" counts for the section's content but has no value.
     for (const auto& e : s->entries)
-        if (IEquals(e.key, key)) return Unquote(e.value);
+        if (e.hasValue && IEquals(e.key, key)) return Unquote(e.value);
     return std::nullopt;
 }
 

@@ -1,9 +1,11 @@
 // A profile source over INI text held in memory, read the way the Windows
 // profile functions read a file: sections and keys ignore case, the first of
-// equal keys wins, blanks around names and values and one pair of quotes
-// around a value are dropped, lines starting with ';' are comments.
+// equal sections and of equal keys wins, blanks around names and values and
+// one pair of quotes around a value are dropped. Lines starting with ';' are
+// comments only to people: the reader sees keys such as ";Name".
 #pragma once
 #include <string>
+#include <deque>
 #include <utility>
 #include <vector>
 
@@ -31,7 +33,7 @@ private:
     };
     const Section* Find(const std::wstring& section) const;
 
-    std::vector<Section> m_sections;
+    std::deque<Section> m_sections;  // stable addresses while appending
 };
 
 }  // namespace orvo::setup

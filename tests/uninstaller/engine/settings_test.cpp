@@ -82,7 +82,8 @@ TEST(MemoryProfile, ReadsLikeAProfileFile) {
     EXPECT_EQ(L"quoted value", p.ReadString(L"one", L"KEY").value());
     EXPECT_EQ(L"", p.ReadString(L"one", L"Empty").value());
     EXPECT_FALSE(p.ReadString(L"one", L"Missing"));
-    EXPECT_EQ(L"1", p.ReadString(L"one", L"Later").value());
+    EXPECT_FALSE(p.ReadString(L"one", L"Later"));  // in a second [ONE], which is never read
+    EXPECT_FALSE(p.ReadString(L"one", L"; comment"));
     EXPECT_EQ(42, p.ReadInt(L"one", L"Num", 5));
     EXPECT_EQ(-7, p.ReadInt(L"one", L"Neg", 5));
     EXPECT_EQ(5, p.ReadInt(L"one", L"Missing", 5));
