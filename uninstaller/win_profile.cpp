@@ -21,9 +21,14 @@ std::wstring Read(const std::wstring& path, const std::wstring& section, const s
     return fallback;
 }
 
+// Names are C strings to the profile functions; an empty one (which they
+// take for "every section" or "every key") is never found.
+bool Usable(const std::wstring& name) { return !name.empty() && name[0] != L'\0'; }
+
 }  // namespace
 
 std::optional<std::wstring> WinProfileSource::ReadString(const std::wstring& section, const std::wstring& key) const {
+    if (!Usable(section) || !Usable(key)) return std::nullopt;
     const std::wstring a = Read(m_path, section, key, kAbsentA);
     if (a != kAbsentA) return a;
     if (Read(m_path, section, key, kAbsentB) != kAbsentB) return a;  // the file really holds the marker
@@ -31,10 +36,12 @@ std::optional<std::wstring> WinProfileSource::ReadString(const std::wstring& sec
 }
 
 int WinProfileSource::ReadInt(const std::wstring& section, const std::wstring& key, int fallback) const {
+    if (!Usable(section) || !Usable(key)) return fallback;
     return static_cast<int>(::GetPrivateProfileIntW(section.c_str(), key.c_str(), fallback, m_path.c_str()));
 }
 
 bool WinProfileSource::SectionHasContent(const std::wstring& section) const {
+    if (!Usable(section)) return false;
     wchar_t buffer[8];
     return ::GetPrivateProfileSectionW(section.c_str(), buffer, 8, m_path.c_str()) > 0;
 }

@@ -65,11 +65,14 @@ void Compare(const std::string& label, const std::wstring& text) {
     std::set<std::wstring> sections, keys;
     Names(text, sections, keys);
     for (const auto& section : sections) {
-        if (section.empty()) continue;  // a null section name means "list the sections" to Windows
+        // Names holding a NUL reach the readers cut short, and how the two
+        // then match a key that holds one too is not worth pinning down: such
+        // a file is broken, and either answer is safe.
+        if (section.find(L'\0') != std::wstring::npos) continue;
         const std::string where = label + " [" + Ascii(section) + "]";
         EXPECT_EQ(windows.SectionHasContent(section), memory.SectionHasContent(section)) << where;
         for (const auto& key : keys) {
-            if (key.empty()) continue;
+            if (key.find(L'\0') != std::wstring::npos) continue;
             const std::string at = where + " " + Ascii(key);
             const auto a = windows.ReadString(section, key);
             const auto b = memory.ReadString(section, key);
