@@ -20,7 +20,9 @@ INT_PTR CALLBACK HelpProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPara
         if (!text->title.empty()) ::SetWindowTextW(dialog, text->title.c_str());
         ::SetDlgItemTextW(dialog, IDC_HELP_TEXT, text->body.c_str());
         ::SetForegroundWindow(dialog);
-        return TRUE;
+        // Focus on OK, so the text is not shown all selected.
+        ::SetFocus(::GetDlgItem(dialog, IDOK));
+        return FALSE;
     }
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
