@@ -268,6 +268,44 @@ void SetupEngine::AcquireSettings() {
 
 namespace {
 
+// Profile files are UTF-16 with a byte-order mark, UTF-8 with one, or text
+// in the ANSI code page.
+std::wstring DecodeProfileText(const std::vector<char>& bytes) {
+    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE)
+        return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / sizeof(wchar_t));
+    UINT codePage = CP_ACP;
+    size_t skip = 0;
+    if (bytes.size() >= 3 && static_cast<unsigned char>(bytes[0]) == 0xEF && static_cast<unsigned char>(bytes[1]) == 0xBB &&
+        static_cast<unsigned char>(bytes[2]) == 0xBF) {
+        codePage = CP_UTF8;
+        skip = 3;
+    }
+    const int length = static_cast<int>(bytes.size() - skip);
+    if (length <= 0) return {};
+    const int chars = ::MultiByteToWideChar(codePage, 0, bytes.data() + skip, length, nullptr, 0);
+    std::wstring text(static_cast<size_t>(chars > 0 ? chars : 0), L'\0');
+    if (chars > 0) ::MultiByteToWideChar(codePage, 0, bytes.data() + skip, length, text.data(), chars);
+    return text;
+}
+
+}  // namespace
+
+std::wstring SetupEngine::SettingsText() const {
+    constexpr DWORD kLargest = 4u << 20;  // far beyond any settings file
+    if (!m_settingsFile) return {};
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(m_settingsFile.get(), &size) || size.QuadPart > kLargest) return {};
+    std::vector<char> bytes(static_cast<size_t>(size.QuadPart));
+    DWORD read = 0;
+    OVERLAPPED at{};  // from the start, whoever read before
+    if (!bytes.empty() && (!::ReadFile(m_settingsFile.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, &at) ||
+                           read != bytes.size()))
+        return {};
+    return DecodeProfileText(bytes);
+}
+
+namespace {
+
 struct UnpackContext {
     SetupEngine* engine;
     std::wstring directory;

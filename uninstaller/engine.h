@@ -48,6 +48,9 @@ public:
     const std::wstring& TempFolder() const { return m_tempFolder; }            // the user's, trailing backslash
     const std::wstring& WorkFolder() const { return m_runFolder.Path(); }      // this run's, trailing backslash
     const std::wstring& SettingsPath() const { return m_settingsPath; }
+    // The settings text, read once through the held handle: what was there
+    // when the run began is what every installer is run with.
+    std::wstring SettingsText() const;
     std::wstring LogFolder() const;
     const std::wstring& SetupType() const { return m_setupType; }
     const setup::PathVariables& Paths() const { return m_paths; }

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "setup_engine/memory_profile.h"
 #include "setup_engine/text.h"
 #include "uninstaller/admin.h"
 #include "uninstaller/installer_runner.h"
@@ -9,7 +10,6 @@
 #include "uninstaller/property_store.h"
 #include "uninstaller/reboot.h"
 #include "uninstaller/resource_ids.h"
-#include "uninstaller/win_profile.h"
 #include "win32/unique_reg_key.h"
 
 namespace orvo::uninstaller {
@@ -29,7 +29,9 @@ int UninstallRun::Load() {
         m_engine.UI().ErrorBox(IDS_NO_SETTINGS);
         return setup::kNoSettingsFile;
     }
-    m_settings = std::make_unique<WinProfileSource>(path);
+    // Parsed once, as the profile functions would read it (the readers are
+    // compared on a fuzzed corpus): no installer sees a different file.
+    m_settings = std::make_unique<setup::MemoryProfile>(m_engine.SettingsText());
     setup::SettingsReader reader(*m_settings, m_engine.Paths(), [this](const std::wstring& line) { Log(line); });
     const std::wstring& type = m_engine.SetupType();
     if (reader.ReadSetupType(type, m_engine.setupType) != setup::kSettingsOk) {

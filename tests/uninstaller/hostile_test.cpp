@@ -3,6 +3,8 @@
 // instance and the administrator check.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "uninstaller_rig.h"
 
 using namespace orvo::test;
@@ -11,15 +13,6 @@ using namespace orvo::test::uninstall;
 namespace {
 
 const std::wstring kPlantedMarker = L"C:\\orvo_test\\planted_ran.txt";
-
-// The folder of this run's private copies, found while the run waits.
-std::wstring FindRunFolder() {
-    WIN32_FIND_DATAW found;
-    HANDLE search = ::FindFirstFileW((TempFolder() + L"ZelSetup*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return {};
-    ::FindClose(search);
-    return TempFolder() + found.cFileName + L"\\";
-}
 
 }  // namespace
 
@@ -41,13 +34,14 @@ TEST(Hostile, PlantedProgramsAndModulesNeverRun) {
     WriteText(temp + L"Settings.ini", TypeSection("Silent", "Stub", "", false) + StubSection("Stub"));
     planted.push_back(temp + L"Settings.ini");
 
+    const auto before = RunFolders();
     uninstaller.Settings(TypeSection("Silent", "Gone", "", false) +
                          MsiSection("Gone", L"{A7E3C1D0-5B2F-4E61-8C9A-3D4B5E6F7AFE}"));
     EXPECT_EQ(0, uninstaller.Run(L"/Type Silent", cwd));
     EXPECT_TRUE(stub.Starts().empty());
     EXPECT_FALSE(Exists(kPlantedMarker));
     EXPECT_NE(std::string::npos, Log().find("msiexec.exe /x {A7E3C1D0-5B2F-4E61-8C9A-3D4B5E6F7AFE}"));
-    EXPECT_TRUE(FindRunFolder().empty());  // removed at exit
+    EXPECT_TRUE(NewRunFolder(before).empty());  // removed at exit
     for (const auto& path : planted) ::DeleteFileW(path.c_str());
     ::RemoveDirectoryW(cwd.c_str());
 }
@@ -60,9 +54,10 @@ TEST(Hostile, AWaitingRunsSettingsRefuseWriters) {
     StubScript stub(L"block");
     Uninstaller uninstaller(L"Waiting");
     uninstaller.Settings(TypeSection("Silent", "Stub", "", false) + StubSection("Stub"));
+    const auto before = RunFolders();
     ASSERT_TRUE(uninstaller.Start(L"/Type Silent"));
     ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(blocked, 120000));
-    const std::wstring folder = FindRunFolder();
+    const std::wstring folder = NewRunFolder(before);
     ASSERT_FALSE(folder.empty());
     EXPECT_TRUE(Exists(folder + L"Settings.ini"));
     HANDLE writer = ::CreateFileW((folder + L"Settings.ini").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

@@ -19,12 +19,18 @@ TEST(Interrupted, RunOnceResumesAndEveryLogLineIsWhole) {
     StubScript stub(L"block,0,0");
     Uninstaller uninstaller(L"Program Files Uninstaller");
     uninstaller.Settings(TypeSection("SilentRemoveShared", "Main", "Shared", true) + StubSection("Main") + StubSection("Shared"));
+    const auto before = RunFolders();
     ASSERT_TRUE(uninstaller.Start(L"/Type SilentRemoveShared"));
     ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(blocked, 120000));
 
     const std::wstring command = RunOnceValue();
     EXPECT_EQ(L"\"" + uninstaller.Exe() + L"\" /Type SilentRemoveShared /RunningAfterReboot", command);
     uninstaller.Kill();
+    // A killed run cannot remove its private folder.
+    const std::wstring left = NewRunFolder(before);
+    EXPECT_FALSE(left.empty());
+    RemoveFolderFiles(left);
+    ::RemoveDirectoryW(left.c_str());
     ::SetEvent(release);
     ::Sleep(500);  // the released stub ends
 

@@ -77,6 +77,26 @@ inline void RemoveFolderFiles(const std::wstring& folder) {
     ::FindClose(search);
 }
 
+inline std::set<std::wstring> RunFolders() {
+    std::set<std::wstring> folders;
+    WIN32_FIND_DATAW found;
+    HANDLE search = ::FindFirstFileW((TempFolder() + L"ZelSetup*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return folders;
+    do folders.insert(TempFolder() + found.cFileName + L"\\");
+    while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    return folders;
+}
+
+// The folder of a run's private copies that was not there before (a killed
+// run leaves its own behind).
+inline std::wstring NewRunFolder(const std::set<std::wstring>& before) {
+    for (const auto& folder : RunFolders())
+        if (!before.count(folder)) return folder;
+    return {};
+}
+
+
 inline std::wstring RunOnceName() { return PackageName() + L"_SetupPackage"; }
 
 // The RunOnce value of the uninstaller, or empty.
