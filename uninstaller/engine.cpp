@@ -1,6 +1,5 @@
 #include "uninstaller/engine.h"
 
-#include <mmsystem.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 
@@ -73,12 +72,6 @@ std::wstring RegistryString(HKEY root, const wchar_t* key, const wchar_t* value)
     return buffer;
 }
 
-LRESULT CALLBACK KeyboardHook(int code, WPARAM key, LPARAM flags) {
-    // Escape ends a welcome or prompt wave that is playing.
-    if (code == HC_ACTION && key == VK_ESCAPE) ::PlaySoundW(nullptr, nullptr, 0);
-    return ::CallNextHookEx(nullptr, code, key, flags);
-}
-
 }  // namespace
 
 HMODULE LoadResourceModule(const std::wstring& path) {
@@ -87,8 +80,6 @@ HMODULE LoadResourceModule(const std::wstring& path) {
 
 SetupEngine::SetupEngine(setup::CommandLine commandLine, HMODULE parentLanguage)
     : m_command(std::move(commandLine)), m_parentLanguage(parentLanguage) {
-    m_keyboardHook = ::SetWindowsHookExW(WH_KEYBOARD, KeyboardHook, nullptr, ::GetCurrentThreadId());
-
     wchar_t temp[MAX_PATH + 1];
     const DWORD tempLength = ::GetTempPathW(MAX_PATH + 1, temp);
     m_tempFolder = WithBackslash(LongPath(tempLength ? std::wstring(temp, tempLength) : std::wstring()));
@@ -131,7 +122,6 @@ SetupEngine::SetupEngine(setup::CommandLine commandLine, HMODULE parentLanguage)
 
 SetupEngine::~SetupEngine() {
     Log(L"*** InstallationBootstrapper - Finish. ***");
-    if (m_keyboardHook) ::UnhookWindowsHookEx(m_keyboardHook);
 }
 
 std::wstring SetupEngine::LogFolder() const {

@@ -91,7 +91,6 @@ private:
     std::unique_ptr<CZelMutex> m_singleInstance;
     win32::UniqueFileHandle m_settingsFile;
     MoreHelp m_moreHelp;
-    HHOOK m_keyboardHook = nullptr;
     bool m_prepared = false;
     bool m_prepareResult = false;
 };

@@ -201,7 +201,7 @@ uint32_t InstallerRunner::Launch(const std::wstring& program, const std::wstring
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
-    info.hwnd = m_engine.UI().Owner();
+    info.hwnd = nullptr;  // no box of ours needs to own the installer's
     info.lpVerb = L"open";
     info.lpFile = program.c_str();
     info.lpParameters = arguments.c_str();

@@ -9,6 +9,11 @@ namespace {
 
 constexpr const wchar_t* kOwnerClass = L"ZelInstallationUtility_HiddenWnd";
 
+LRESULT CALLBACK KeyboardHook(int code, WPARAM key, LPARAM flags) {
+    if (code == HC_ACTION && key == VK_ESCAPE) ::PlaySoundW(nullptr, nullptr, 0);
+    return ::CallNextHookEx(nullptr, code, key, flags);
+}
+
 }  // namespace
 
 std::wstring FillIn(const std::wstring& text, const std::vector<std::wstring>& args) {
@@ -39,7 +44,18 @@ std::wstring LoadModuleString(HMODULE module, UINT id) {
     return length > 0 && text ? std::wstring(text, static_cast<size_t>(length)) : std::wstring();
 }
 
-Prompts::Prompts() {
+Prompts::Prompts() = default;
+
+Prompts::~Prompts() {
+    if (m_keyboardHook) {
+        ::PlaySoundW(nullptr, nullptr, 0);
+        ::UnhookWindowsHookEx(m_keyboardHook);
+    }
+    if (m_owner) ::DestroyWindow(m_owner);
+}
+
+HWND Prompts::Owner() {
+    if (m_owner) return m_owner;
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = ::DefWindowProcW;
@@ -47,11 +63,7 @@ Prompts::Prompts() {
     wc.lpszClassName = kOwnerClass;
     ::RegisterClassExW(&wc);
     m_owner = ::CreateWindowExW(0, kOwnerClass, L"", WS_POPUP | WS_DISABLED, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
-}
-
-Prompts::~Prompts() {
-    ::PlaySoundW(nullptr, nullptr, 0);
-    if (m_owner) ::DestroyWindow(m_owner);
+    return m_owner;
 }
 
 std::wstring Prompts::Text(UINT id, const std::vector<std::wstring>& args) const {
@@ -69,11 +81,12 @@ void Prompts::ErrorBox(UINT id, const std::vector<std::wstring>& args) {
 
 int Prompts::Show(const std::wstring& text, const std::wstring& caption, UINT type) {
     if (m_silent) return IDCANCEL;
-    return ::MessageBoxW(m_owner, text.c_str(), caption.c_str(), type | MB_SETFOREGROUND);
+    return ::MessageBoxW(Owner(), text.c_str(), caption.c_str(), type | MB_SETFOREGROUND);
 }
 
 void Prompts::PlayWave(const wchar_t* name) {
     if (m_silent || !m_language) return;
+    if (!m_keyboardHook) m_keyboardHook = ::SetWindowsHookExW(WH_KEYBOARD, KeyboardHook, nullptr, ::GetCurrentThreadId());
     HRSRC found = ::FindResourceW(m_language, name, L"WAVE");
     HGLOBAL loaded = found ? ::LoadResource(m_language, found) : nullptr;
     const void* data = loaded ? ::LockResource(loaded) : nullptr;

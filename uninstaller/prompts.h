@@ -34,15 +34,18 @@ public:
     void ErrorBox(UINT id, const std::vector<std::wstring>& args = {});
     // The box's answer (IDOK, IDCANCEL, ...); IDCANCEL while silent.
     int Show(const std::wstring& text, const std::wstring& caption, UINT type);
-    // Plays a WAVE resource of the language module, unless silent.
+    // Plays a WAVE resource of the language module, unless silent; Escape
+    // stops it (a thread keyboard hook, installed with the first wave).
     void PlayWave(const wchar_t* name);
-    HWND Owner() const { return m_owner; }
+    // Made with the first box: a silent run never creates a window.
+    HWND Owner();
 
 private:
     HMODULE m_language = nullptr;
     std::wstring m_packageName;
     bool m_silent = false;
     HWND m_owner = nullptr;
+    HHOOK m_keyboardHook = nullptr;
 };
 
 }  // namespace orvo::uninstaller

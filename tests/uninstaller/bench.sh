@@ -56,23 +56,29 @@ install_all() {
 now() { date +%s%N; }
 logdir="C:\\users\\$(whoami)\\Temp\\UninstallOrvoVistrel_bench"
 source_dir="$(winpath "$folder")"
+run_engine() {
+  if [ "$1" = on ]; then
+    (cd "$folder" && "$ORVO_WINE" UninstallOrvoVistrel.exe /Type SilentRemoveShared /log "$logdir\\Zel_Setup_Package.log")
+  else
+    (cd "$folder" && "$ORVO_WINE" UninstallOrvoVistrel.exe /Type SilentRemoveShared /nolog)
+  fi
+}
+run_launcher() {
+  (cd "$bin" && "$ORVO_WINE" orvo_uninstaller_bench_launcher.exe "$source_dir" "$([ "$1" = on ] && echo "$logdir" || echo -)" \
+    "Product=$product" "Shared=$shared" "Extra=$extra")
+}
 median() { sort -n | awk '{a[NR]=$1} END {print (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2)}'; }
 for mode in on off; do
   ratios=()
   for round in $(seq "$rounds"); do
-    install_all
-    t0=$(now)
-    if [ "$mode" = on ]; then
-      (cd "$folder" && "$ORVO_WINE" UninstallOrvoVistrel.exe /Type SilentRemoveShared /log "$logdir\\Zel_Setup_Package.log")
+    # Alternate which goes first, so drift in the machine's load cancels.
+    if [ $((round % 2)) -eq 1 ]; then
+      install_all; t0=$(now); run_engine "$mode"; t1=$(now)
+      install_all; t2=$(now); run_launcher "$mode"; t3=$(now)
     else
-      (cd "$folder" && "$ORVO_WINE" UninstallOrvoVistrel.exe /Type SilentRemoveShared /nolog)
+      install_all; t2=$(now); run_launcher "$mode"; t3=$(now)
+      install_all; t0=$(now); run_engine "$mode"; t1=$(now)
     fi
-    t1=$(now)
-    install_all
-    t2=$(now)
-    (cd "$bin" && "$ORVO_WINE" orvo_uninstaller_bench_launcher.exe "$source_dir" "$([ "$mode" = on ] && echo "$logdir" || echo -)" \
-      "Product=$product" "Shared=$shared" "Extra=$extra")
-    t3=$(now)
     engine=$(( (t1 - t0) / 1000000 )) launcher=$(( (t3 - t2) / 1000000 ))
     ratio=$(awk -v a="$engine" -v b="$launcher" 'BEGIN {printf "%.3f", a / b}')
     printf 'logging %-3s round %d: uninstaller %5d ms, launcher %5d ms, ratio %s\n' "$mode" "$round" "$engine" "$launcher" "$ratio"
