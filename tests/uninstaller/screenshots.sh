@@ -36,4 +36,4 @@ done
 wait "$shooter" || true
 failures="$(cat "$hand/done" 2>/dev/null || echo missing)"
 echo "screenshots: $taken pictures in $out (shooter failures: $failures)"
-[ "$failures" = 0 ] && [ "$taken" -ge 12 ]
+[ "$failures" = 0 ] && [ "$taken" -ge 16 ]

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "uninstaller_rig.h"
 
@@ -129,6 +130,25 @@ int wmain(int argc, wchar_t** argv) {
         ::CloseHandle(mutex);
     }
     Scenario(L"Shots missing", "", L"", false, [&] { Shoot(L"Installation Error", L"prompt_no_settings", IDOK); });
+    {
+        // Not an administrator: Administrators only for denying.
+        HANDLE token = nullptr, restricted = nullptr;
+        SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+        PSID admins = nullptr;
+        if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_ALL_ACCESS, &token) &&
+            ::AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &admins)) {
+            SID_AND_ATTRIBUTES deny{admins, 0};
+            if (::CreateRestrictedToken(token, 0, 1, &deny, 0, nullptr, 0, nullptr, &restricted)) {
+                Uninstaller uninstaller(L"Shots not admin");
+                std::thread run([&] { uninstaller.Run(L"", {}, restricted); });
+                Shoot(L"Uninstallation", L"prompt_not_admin", IDOK);
+                run.join();
+                ::CloseHandle(restricted);
+            }
+            ::FreeSid(admins);
+        }
+        if (token) ::CloseHandle(token);
+    }
     ::CloseHandle(blocked);
     ::CloseHandle(release);
     WriteText(g_handshake + L"done", std::to_string(g_failures));
