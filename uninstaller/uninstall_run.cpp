@@ -40,6 +40,7 @@ int UninstallRun::Load() {
     }
     auto& settings = m_engine.setupType;
     m_engine.removeShared = settings.removeShared;
+    ChooseUpgrade();
     // Package-level requirements are recorded, not enforced: the uninstaller
     // must be able to remove what was installed wherever it was installed.
     if (!settings.reqOS.empty() || !settings.blockOS.empty() || !settings.reqPlatform.empty())
@@ -53,6 +54,31 @@ int UninstallRun::Load() {
         return 5;
     }
     return 0;
+}
+
+void UninstallRun::ChooseUpgrade() {
+    auto& settings = m_engine.setupType;
+    const auto takeUpgrade = [&settings](const std::wstring& section) {
+        settings.preInstall += L"|" + section;
+        settings.mainInstall.clear();
+    };
+    if (!settings.upgradeInstall.empty()) {
+        InstallerRunner check(m_engine, *m_settings);
+        if (check.Run(settings.upgradeInstall, true, true).reinstall) {
+            Log(L"SetListSection - Minor upgrade with " + settings.upgradeInstall + L".");
+            takeUpgrade(settings.upgradeInstall);
+            return;
+        }
+    }
+    const std::wstring& source = m_engine.SourceDirectory();
+    const std::wstring& temp = m_engine.TempFolder();
+    if (!settings.majorUpgradeInstall.empty() && temp.size() >= source.size() &&
+        setup::IEquals(temp.substr(0, source.size()), source)) {
+        Log(L"SetListSection - Major upgrade with " + settings.majorUpgradeInstall + L".");
+        takeUpgrade(settings.majorUpgradeInstall);
+        return;
+    }
+    Log(L"SetListSection - Run the installer as usual.");
 }
 
 void UninstallRun::WriteRunOnce() {

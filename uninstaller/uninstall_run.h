@@ -19,6 +19,9 @@ public:
     int Run();
 
 private:
+    // Minor or major upgrade: the upgrade installer joins the prerequisites
+    // and the main installer is dropped.
+    void ChooseUpgrade();
     void WriteRunOnce();
     void DeleteRunOnce();
     int FinishPrompt();

@@ -56,3 +56,23 @@ TEST(Arguments, AFailedDownloadIsRecorded) {
     EXPECT_NE(std::string::npos, Log().find("RunInstaller - Dynamic Download of the installer file Failed"));
     EXPECT_TRUE(RegistryValueExists(L"Software\\PropertyString", L"DownloadErrorProperty", 0));
 }
+
+TEST(Arguments, MinorUpgradeTakesThePlaceOfTheMainInstaller) {
+    for (const bool present : {true, false}) {
+        StubScript stub;
+        Uninstaller uninstaller(L"Upgrade");
+        const std::string rule = present ? Narrow(uninstaller.Exe()) : "C:\\orvo_test\\absent.exe";
+        uninstaller.Settings(TypeSection("SilentRemoveShared", "Main", "", true, "UpgradeInstall=Up\r\n") + StubSection("Main") +
+                             StubSection("Up", "CheckExistence=File|1|" + rule));
+        EXPECT_EQ(0, uninstaller.Run(L"/Type SilentRemoveShared"));
+        const auto starts = stub.Starts();
+        ASSERT_EQ(1u, starts.size());
+        if (present) {
+            EXPECT_NE(std::string::npos, Log().find("SetListSection - Minor upgrade with Up."));
+            EXPECT_NE(std::string::npos, starts[0].find(" REINSTALL=ALL REINSTALLMODE=vomus")) << starts[0];
+        } else {
+            EXPECT_NE(std::string::npos, Log().find("SetListSection - Run the installer as usual."));
+            EXPECT_EQ(std::string::npos, starts[0].find("REINSTALL")) << starts[0];
+        }
+    }
+}
