@@ -1,9 +1,10 @@
 // Stand-in for the session agent's registration work (test code): loads
 // OrvoVistrel.dll beside it, keeps the capture source's cameras equal to the
 // library's device list and prints each change. Runs until the named event
-// given on the command line is set; then unregisters what it registered.
+// given on the command line is set (or, for scripts, until the stop file
+// exists); then unregisters what it registered.
 //
-//   camera_registrar.exe STOP_EVENT_NAME
+//   camera_registrar.exe STOP_EVENT_NAME [STOP_FILE]
 #include <windows.h>
 #include <objbase.h>
 
@@ -60,8 +61,13 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("registrar: started\n");
     std::fflush(stdout);
 
+    const wchar_t* stopFile = argc > 2 ? argv[2] : nullptr;
+    auto stopped = [&] {
+        return ::WaitForSingleObject(stop.get(), 0) == WAIT_OBJECT_0 ||
+               (stopFile && ::GetFileAttributesW(stopFile) != INVALID_FILE_ATTRIBUTES);
+    };
     std::map<int, Camera> cameras;
-    while (::WaitForSingleObject(stop.get(), 0) != WAIT_OBJECT_0) {
+    while (!stopped()) {
         DeviceEntry entries[32];
         int count = 0;
         const int32_t listed = api.orvo_GetDeviceList(sizeof(entries), entries, &count);

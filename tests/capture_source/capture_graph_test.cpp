@@ -286,6 +286,38 @@ TEST_F(CaptureGraphTest, StreamsUprightWithSteadyTimeStampsAndAgainFromZeroAfter
     }
 }
 
+// A raw-sensor camera of model code 4 (cedar kind): the source is half the
+// sensor size and the samples are turned a quarter, so 1280 x 960 gives
+// samples 480 wide and 640 high. The model refuses parameter 9 of the cedar
+// settings; the camera streams all the same.
+TEST_F(CaptureGraphTest, CedarCameraStreamsTurnedSamples) {
+    const std::wstring serial = UniqueSerial(L"D");
+    emu::DeviceSettings settings = {{"model", "sensor"}, {"vid", VendorId()},          {"pid", "0x0311"},
+                                    {"serial", Narrow(serial)}, {"product", "Cedar camera"}, {"illumination", "700"}};
+    DeviceEntry entry{};
+    const Camera camera = Plug(settings, serial, kKindCedar);
+    ASSERT_GE(library->Find(serial, &entry), 0);
+    EXPECT_EQ(entry.model, 4);
+    ComPtr<IBaseFilter> filter = Create(camera.clsid);
+    ASSERT_TRUE(filter);
+    CaptureGraph graph;
+    ASSERT_EQ(graph.Build(filter.get(), false), S_OK);
+    int w = 0, h = 0, stride = 0;
+    ASSERT_TRUE(graph.Format(&w, &h, &stride));
+    EXPECT_EQ(w, 480);
+    EXPECT_EQ(h, 640);
+    std::atomic<long> lit{0};
+    graph.counter.onSample = [&](const BYTE* pixels, long length, REFERENCE_TIME) {
+        long bright = 0;
+        for (long i = 0; i < length; i += 97) bright += pixels[i] > 16 ? 1 : 0;
+        if (bright > 0) ++lit;
+    };
+    ASSERT_TRUE(SUCCEEDED(graph.Run()));
+    EXPECT_TRUE(PumpUntil([&] { return lit >= 3; }, 20000)) << "no picture from the cedar camera";
+    for (const auto& e : graph.TakeEvents()) EXPECT_NE(e.code, EC_ERRORABORT);
+    EXPECT_EQ(graph.counter.Snapshot().timeGaps, 0);
+}
+
 // Repeated starts and stops, and whole graphs built and released: the camera
 // is free whenever the graph is stopped, busy for a peer while it runs, and
 // the process keeps no handles, GDI objects or threads from it.
