@@ -318,6 +318,57 @@ TEST_F(CaptureGraphTest, CedarCameraStreamsTurnedSamples) {
     EXPECT_EQ(graph.counter.Snapshot().timeGaps, 0);
 }
 
+// A general camera without a mode list whose picture is not 4:3 gets half
+// its size, which the library refuses as a buffer (1280 x 720 gives
+// 640 x 360): the start fails cleanly, the camera stays free, and a graph
+// that disconnects the running pin stops the filter first.
+TEST_F(CaptureGraphTest, AStartTheLibraryRefusesFailsCleanly) {
+    const std::wstring serial = UniqueSerial(L"W");
+    emu::DeviceSettings settings = GeneralCamera(serial, L"Wide camera");
+    settings.erase("width");
+    settings.erase("height");
+    const Camera camera = Plug(settings, serial);
+    ComPtr<IBaseFilter> filter = Create(camera.clsid);
+    ASSERT_TRUE(filter);
+    CaptureGraph graph;
+    ASSERT_EQ(graph.Build(filter.get(), true), S_OK);
+    int w = 0, h = 0, stride = 0;
+    ASSERT_TRUE(graph.Format(&w, &h, &stride));
+    EXPECT_EQ(w, 640);
+    EXPECT_EQ(h, 360);
+    const HRESULT run = graph.Run();
+    bool aborted = false;
+    PumpUntil([&] {
+        for (const auto& e : graph.TakeEvents()) aborted = aborted || e.code == EC_ERRORABORT;
+        return aborted;
+    }, 10000);
+    EXPECT_TRUE(aborted || FAILED(run));
+    EXPECT_EQ(graph.counter.Snapshot().samples, 0);
+    // The filter stops cleanly; Wine's graph answers its own Stop after a
+    // failed run with the run's failure.
+    EXPECT_EQ(filter->Stop(), S_OK);
+    graph.Stop();
+    int handle = 0;
+    EXPECT_EQ(library->api.orvo_Open(camera.id, &handle), ORVO_OK) << "the camera was left open";
+    if (handle) library->api.orvo_Close(handle);
+    graph.Release();
+
+    const std::wstring serial2 = UniqueSerial(L"X");
+    const Camera running = Plug(GeneralCamera(serial2, L"Disconnected camera"), serial2);
+    ComPtr<IBaseFilter> second = Create(running.clsid);
+    CaptureGraph live;
+    ASSERT_EQ(live.Build(second.get(), true), S_OK);
+    ASSERT_TRUE(SUCCEEDED(live.Run()));
+    ASSERT_TRUE(PumpUntil([&] { return live.counter.Snapshot().samples >= 2; }));
+    ComPtr<IPin> pin = vcapture::OutputPin(second.get());
+    EXPECT_EQ(pin->Disconnect(), S_OK);
+    FILTER_STATE state = State_Running;
+    EXPECT_EQ(second->GetState(0, &state), S_OK);
+    EXPECT_EQ(state, State_Stopped);
+    EXPECT_EQ(library->api.orvo_Open(running.id, &handle), ORVO_OK) << "the camera was left open";
+    if (handle) library->api.orvo_Close(handle);
+}
+
 // Repeated starts and stops, and whole graphs built and released: the camera
 // is free whenever the graph is stopped, busy for a peer while it runs, and
 // the process keeps no handles, GDI objects or threads from it.
