@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "capture_source/capture_rig.h"
-#include "emulator/models/command_status_usb_model.h"
 #include "tools/vcapture/capture_graph.h"
 
 using namespace orvo;
@@ -151,18 +150,9 @@ int wmain(int argc, wchar_t** argv) {
     for (auto [width, height] : {std::pair{1280, 720}, std::pair{1920, 1080}}) {
         const std::wstring serial = UniqueSerial(L"BENCH");
         emu::DeviceSettings settings = GeneralCamera(serial, L"Bench camera " + serial, width, height);
-        const std::wstring name = UniqueName(L"bench");
-        settings["attach"] = Narrow(name);
-        auto model = emu::CCommandStatusUsbModel::FromSettings(emu::Family::Alder, settings);
-        model->WithFirmware([&](emu::CommandStatusModel& firmware) {
-            firmware.SetModes({uint32_t(height) << 16 | uint32_t(width)}, {30u});
-        });
-        using Attach = BOOL (*)(const wchar_t*, emu::IUsbDeviceModel*);
-        HMODULE winusb = ::GetModuleHandleW(L"WinUsb.dll");
-        auto attach = winusb ? reinterpret_cast<Attach>(reinterpret_cast<void*>(::GetProcAddress(winusb, "OrvoEmu_AttachModel")))
-                             : nullptr;
+        settings["modes"] = std::to_string(width) + "x" + std::to_string(height) + "@30";
         emu::PluggedDevice device;
-        if (!attach || !attach(name.c_str(), model.get()) || !bus.Plug(kUsbDeviceInterfaceClass, settings, &device)) {
+        if (!bus.Plug(kUsbDeviceInterfaceClass, settings, &device)) {
             std::printf("could not plug the bench camera\n");
             return 1;
         }

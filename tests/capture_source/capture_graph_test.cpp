@@ -11,7 +11,6 @@
 #include <thread>
 
 #include "capture_source/capture_rig.h"
-#include "emulator/models/command_status_usb_model.h"
 #include "tools/vcapture/capture_graph.h"
 
 namespace orvo::test {
@@ -85,22 +84,10 @@ protected:
         return true;
     }
 
-    // A command-and-status camera whose mode list this test gives it, served
-    // through the emulated WinUsb.dll of this process.
+    // A command-and-status camera that lists one video mode.
     Camera PlugWithModes(const std::wstring& serial, const std::wstring& product, int width, int height, int rate) {
         emu::DeviceSettings settings = GeneralCamera(serial, product, width, height);
-        const std::wstring name = UniqueName(L"modes");
-        settings["attach"] = Narrow(name);
-        auto model = emu::CCommandStatusUsbModel::FromSettings(emu::Family::Alder, settings);
-        model->WithFirmware([&](emu::CommandStatusModel& firmware) {
-            firmware.SetModes({uint32_t(height) << 16 | uint32_t(width)}, {uint32_t(rate)});
-        });
-        using Attach = BOOL (*)(const wchar_t*, emu::IUsbDeviceModel*);
-        HMODULE winusb = ::GetModuleHandleW(L"WinUsb.dll");
-        auto attach = winusb ? reinterpret_cast<Attach>(reinterpret_cast<void*>(::GetProcAddress(winusb, "OrvoEmu_AttachModel")))
-                             : nullptr;
-        EXPECT_TRUE(attach && attach(name.c_str(), model.get()));
-        models.push_back(std::move(model));
+        settings["modes"] = std::to_string(width) + "x" + std::to_string(height) + "@" + std::to_string(rate);
         return Plug(settings, serial);
     }
 
@@ -120,7 +107,6 @@ protected:
 
     static Library* library;
     static SourceDll* dll;
-    std::vector<std::unique_ptr<emu::CCommandStatusUsbModel>> models;
     emu::CEmulatedUsbBus bus;
     std::vector<std::wstring> plugged;
     std::vector<CLSID> registered;
