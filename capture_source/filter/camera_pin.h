@@ -114,6 +114,9 @@ private:
     HRESULT StartCamera() noexcept;
     void StopCamera() noexcept;
     bool WaitCommand(DWORD* command, DWORD timeoutMs) noexcept;
+    // Streaming: waits for a command or for the moment the next sample is
+    // due; false when the sample is due.
+    bool WaitCommandOrSample(DWORD* command) noexcept;
     void HandleCommand(DWORD command, WorkerState& state, bool* exit) noexcept;
     void ProduceSample(WorkerState& state) noexcept;
     // Ends the stream once: end of stream, EC_ERRORABORT, camera stopped.
@@ -143,6 +146,11 @@ private:
     // Pacing of the worker: when the next sample is due, in microseconds of
     // the performance counter; 0 until the stream starts.
     int64_t m_nextDueUs = 0;
+    // Frames the event thread finished (counted) and the last one a sample
+    // took; the event tells the worker that a frame came.
+    std::atomic<uint32_t> m_framesFinished{0};
+    uint32_t m_framesSampled = 0;
+    win32::UniqueHandle m_frameReady;
 };
 
 }  // namespace orvo::capture

@@ -28,7 +28,8 @@ CCameraPin::CCameraPin(CCameraFilter* filter, int deviceId) noexcept
       m_deviceId(deviceId),
       m_statusEvent(::CreateEventW(nullptr, FALSE, FALSE, nullptr)),
       m_frameEvent(::CreateEventW(nullptr, FALSE, FALSE, nullptr)),
-      m_random(static_cast<unsigned>(::GetTickCount()) ^ ::GetCurrentThreadId()) {}
+      m_random(static_cast<unsigned>(::GetTickCount()) ^ ::GetCurrentThreadId()),
+      m_frameReady(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
 
 CCameraPin::~CCameraPin() {
     StopCamera();
@@ -288,6 +289,8 @@ HRESULT CCameraPin::OnSignaled(HANDLE handle) {
         return E_FAIL;
     }
     m_writeIndex.exchange(slotIndex == kSlotCount - 1 ? 0 : slotIndex + 1);
+    ++m_framesFinished;
+    ::SetEvent(m_frameReady.get());
     return S_OK;
 }
 
