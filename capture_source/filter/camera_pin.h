@@ -99,12 +99,15 @@ protected:
     virtual HRESULT ConfigureCamera(int handle, int bufferIndex) = 0;
     virtual HRESULT CopyFrame(const uint8_t* frame, const BITMAPINFOHEADER& source, uint8_t* sample) = 0;
 
-    // Looked up at every use, as these three are.
-    template <class Fn>
-    Fn LibraryProc(const char* name) const noexcept {
-        return m_library.proc<Fn>(name);
-    }
-    bool HasLibrary() const noexcept { return static_cast<bool>(m_library); }
+    // orvo_GetInfo, orvo_SetParam and orvo_UpdateParams are looked up at
+    // every use. ReadInfo fills a zeroed record (ORVO_E_FAIL, traced, when
+    // the call is missing); the settings calls trace a missing one and a
+    // failed update.
+    using SetParamFn = decltype(&::orvo_SetParam);
+    using UpdateParamsFn = decltype(&::orvo_UpdateParams);
+    int32_t ReadInfo(int handle, int infoId, uint8_t* record) const noexcept;
+    bool BindSettings(SetParamFn* setParam, UpdateParamsFn* updateParams) const noexcept;
+    static HRESULT UpdateSettings(UpdateParamsFn updateParams, int handle) noexcept;
 
 private:
     enum class WorkerState { Idle, Ready, Streaming };
