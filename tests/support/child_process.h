@@ -52,8 +52,16 @@ public:
         std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
         buffer.push_back(L'\0');
         PROCESS_INFORMATION pi{};
-        if (!::CreateProcessW(program.c_str(), buffer.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
-            return false;
+        // Wine now and then refuses a process start with ERROR_INTERNAL_ERROR
+        // while other processes of the prefix start and end around it (seen
+        // under load); Windows does not. A few retries keep such a hiccup
+        // from failing a suite about something else.
+        for (int attempt = 0;; ++attempt) {
+            if (::CreateProcessW(program.c_str(), buffer.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+                break;
+            }
+            if (::GetLastError() != ERROR_INTERNAL_ERROR || attempt == 4) return false;
+            ::Sleep(100);
         }
         ::CloseHandle(pi.hThread);
         m_process.reset(pi.hProcess);

@@ -74,19 +74,34 @@ public:
         *path = Wide(out.substr(0, out.find_first_of("\r\n")));
         return !path->empty();
     }
-    // What the tool printed the last time it plugged (its reason when it failed).
+    // What the tool printed the last time it ran (its reason when it failed).
     std::string lastOutput;
+    int lastExit = 0;   // -1: killed after its time-out, -2: not started (startError says why)
+    DWORD startError = 0;
+
+    std::string Said() const {
+        return "orvo_usbbus (exit " + std::to_string(lastExit) + ", start error " + std::to_string(startError) +
+               ") said: " + lastOutput;
+    }
 
     bool Unplug(const std::wstring& path) {
         ChildProcess tool;
-        return Run(tool, L"unplug " + path);
+        const bool ran = Run(tool, L"unplug " + path);
+        lastOutput = tool.Output();
+        return ran;
     }
 
 private:
     // The tool's broadcast waits for this thread's window: pump meanwhile.
-    static bool Run(ChildProcess& tool, const std::wstring& args) {
-        return tool.Start(ExeFolder() + L"orvo_usbbus.exe", args) && WaitPumping(tool.Process(), 30000) &&
-               tool.Wait() == 0;
+    bool Run(ChildProcess& tool, const std::wstring& args) {
+        lastExit = -2;   // not started
+        if (!tool.Start(ExeFolder() + L"orvo_usbbus.exe", args)) {
+            startError = ::GetLastError();
+            return false;
+        }
+        WaitPumping(tool.Process(), 30000);
+        lastExit = tool.Wait();
+        return lastExit == 0;
     }
     static std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 };
@@ -103,7 +118,7 @@ TEST(PlugCycles, AClientSurvivesCamerasComingAndGoing) {
         SCOPED_TRACE(cycle);
         if (cycle == kWarmUpCycles) warm = ProcessUsage();
         std::wstring path;
-        ASSERT_TRUE(bus.Plug(AlderCamera(serial), &path)) << "orvo_usbbus said: " << bus.lastOutput;
+        ASSERT_TRUE(bus.Plug(AlderCamera(serial), &path)) << bus.Said();
         // A failing cycle leaves no camera behind for the suites after it.
         struct Unplugger {
             BusProcess& bus;
@@ -125,14 +140,14 @@ TEST(PlugCycles, AClientSurvivesCamerasComingAndGoing) {
             ASSERT_NE(stream.NextFrame(), 0u) << "check " << int(stream.lastCheck);
             if (mode == 1) {
                 ::ResetEvent(stream.statusEvent.get());
-                ASSERT_TRUE(bus.Unplug(path));
+                ASSERT_TRUE(bus.Unplug(path)) << bus.Said();
                 path.clear();
                 ASSERT_TRUE(WaitPumping(stream.statusEvent.get())) << "event 2 after the unplug";
             }
         }
         EXPECT_EQ(client.api.orvo_Close(handle), ORVO_OK);
         if (mode != 1) {
-            ASSERT_TRUE(bus.Unplug(path));
+            ASSERT_TRUE(bus.Unplug(path)) << bus.Said();
             path.clear();
         }
         // The removal reaches the window on this thread.
