@@ -165,43 +165,117 @@ static VOID OnTransferCancel(WDFREQUEST Request) {
 }
 
 /* Completes the caller's request once its last stage has left. */
-static VOID FinishTransfer(WDFREQUEST request, PREQUEST_CONTEXT requestContext, BOOLEAN cancelable) {
+static VOID FinishTransfer(WDFREQUEST request, PREQUEST_CONTEXT requestContext) {
     NTSTATUS status = NT_SUCCESS(requestContext->failStatus) ? STATUS_SUCCESS : requestContext->failStatus;
     ULONG done = requestContext->bytesDone;
     /* When the cancel routine already runs it drops the extra reference. */
-    if (cancelable && NT_SUCCESS(WdfRequestUnmarkCancelable(request))) WdfObjectDereference(request);
+    if (requestContext->cancelable && NT_SUCCESS(WdfRequestUnmarkCancelable(request)))
+        WdfObjectDereference(request);
     WdfRequestCompleteWithInformation(request, status, done);
 }
 
-/* Points a finished stage at the next unassigned piece and sends it again. */
-static NTSTATUS RestartStage(PREQUEST_CONTEXT requestContext, WDFREQUEST stage, PSUB_REQUEST_CONTEXT subContext) {
-    struct _URB_BULK_OR_INTERRUPT_TRANSFER *urb = UrbOf(subContext->urbBuffer);
-    WDF_REQUEST_REUSE_PARAMS reuse;
-    ULONG stageLength;
-    PUCHAR address;
-    NTSTATUS status;
+/* A stage that will not be sent again leaves the transfer; the last one
+ * completes it. */
+static VOID FinishStage(PREQUEST_CONTEXT requestContext, WDFREQUEST stage, WDFREQUEST parent) {
+    PSUB_REQUEST_CONTEXT subContext = GetSubRequestContext(stage);
+    ULONG count;
+    IoFreeMdl(subContext->pieceMdl);
+    subContext->pieceMdl = NULL;
+    WdfSpinLockAcquire(requestContext->stageLock);
+    WdfCollectionRemove(requestContext->stageRequests, stage);
+    count = WdfCollectionGetCount(requestContext->stageRequests);
+    WdfSpinLockRelease(requestContext->stageLock);
+    if (count == 0) FinishTransfer(parent, requestContext);
+    WdfObjectDelete(stage);
+}
 
+/* Sends the stages waiting in readyStages, in order, by one thread at a
+ * time: the pipe then serves them in address order even when a stage
+ * completes (and comes back for its next piece) before the start has sent
+ * the others. The reference keeps the caller's request and its context
+ * while the last stage may complete it. */
+static VOID DrainStages(PREQUEST_CONTEXT requestContext, WDFREQUEST parent) {
+    WdfObjectReference(parent);
+    for (;;) {
+        PSUB_REQUEST_CONTEXT subContext;
+        WDFREQUEST stage;
+        BOOLEAN drop;
+        NTSTATUS status;
+
+        WdfSpinLockAcquire(requestContext->stageLock);
+        if (IsListEmpty(&requestContext->readyStages)) {
+            requestContext->sending = FALSE;
+            WdfSpinLockRelease(requestContext->stageLock);
+            break;
+        }
+        subContext = CONTAINING_RECORD(RemoveHeadList(&requestContext->readyStages), SUB_REQUEST_CONTEXT, link);
+        drop = requestContext->cancelled || !NT_SUCCESS(requestContext->failStatus);
+        WdfSpinLockRelease(requestContext->stageLock);
+        stage = (WDFREQUEST)WdfObjectContextGetObject(subContext);
+        if (!drop) {
+            status = SendStage(requestContext, stage, parent);
+            if (NT_SUCCESS(status)) continue;
+            /* A stage that cannot be sent loses its piece: the transfer fails. */
+            WdfSpinLockAcquire(requestContext->stageLock);
+            RecordFailure(requestContext, status, USBD_STATUS_SUCCESS);
+            WdfSpinLockRelease(requestContext->stageLock);
+        }
+        FinishStage(requestContext, stage, parent);
+    }
+    WdfObjectDereference(parent);
+}
+
+/* Gives a stage its piece at nextAddress and readies the request for it.
+ * Called under stageLock, so that pieces join readyStages in address
+ * order; everything here may run at dispatch level. */
+static NTSTATUS PrepareStage(PREQUEST_CONTEXT requestContext, WDFREQUEST stage, PSUB_REQUEST_CONTEXT subContext,
+                             BOOLEAN reuse) {
+    struct _URB_BULK_OR_INTERRUPT_TRANSFER *urb = UrbOf(subContext->urbBuffer);
+    ULONG stageLength = requestContext->bytesLeft < ORVOUSB_STAGE_SIZE ? requestContext->bytesLeft : ORVOUSB_STAGE_SIZE;
+    WDF_REQUEST_REUSE_PARAMS reuseParams;
+    NTSTATUS status = STATUS_SUCCESS;
+
+    /* A piece the host controller mapped must be unmapped before rebuilding. */
+    MmPrepareMdlForReuse(subContext->pieceMdl);
+    IoBuildPartialMdl(requestContext->dataMdl, subContext->pieceMdl, requestContext->nextAddress, stageLength);
+    urb->TransferBufferLength = stageLength;
+    urb->TransferBufferMDL = subContext->pieceMdl;
+    if (reuse) {
+        WDF_REQUEST_REUSE_PARAMS_INIT(&reuseParams, WDF_REQUEST_REUSE_NO_FLAGS, STATUS_SUCCESS);
+        status = WdfRequestReuse(stage, &reuseParams);
+    }
+    if (NT_SUCCESS(status))
+        status = WdfUsbTargetPipeFormatRequestForUrb(requestContext->pipe, stage, subContext->urbBuffer, NULL);
+    if (!NT_SUCCESS(status)) return status;
+    WdfRequestSetCompletionRoutine(stage, OnStageDone, requestContext);
+    requestContext->bytesLeft -= stageLength;
+    requestContext->nextAddress += stageLength;
+    return STATUS_SUCCESS;
+}
+
+/* Sends a finished stage again for the next unassigned piece; FALSE when
+ * nothing is left to do or the transfer is ending. */
+static BOOLEAN RestartStage(PREQUEST_CONTEXT requestContext, WDFREQUEST stage, PSUB_REQUEST_CONTEXT subContext) {
+    BOOLEAN sender;
+    NTSTATUS status;
     WdfSpinLockAcquire(requestContext->stageLock);
     if (requestContext->cancelled || !NT_SUCCESS(requestContext->failStatus) || requestContext->bytesLeft == 0) {
         WdfSpinLockRelease(requestContext->stageLock);
-        return STATUS_CANCELLED;
+        return FALSE;
     }
-    stageLength = requestContext->bytesLeft < ORVOUSB_STAGE_SIZE ? requestContext->bytesLeft : ORVOUSB_STAGE_SIZE;
-    address = requestContext->nextAddress;
-    requestContext->bytesLeft -= stageLength;
-    requestContext->nextAddress += stageLength;
+    status = PrepareStage(requestContext, stage, subContext, TRUE);
+    if (!NT_SUCCESS(status)) {
+        /* The piece was never assigned, but the transfer cannot finish it. */
+        RecordFailure(requestContext, status, USBD_STATUS_SUCCESS);
+        WdfSpinLockRelease(requestContext->stageLock);
+        return FALSE;
+    }
+    InsertTailList(&requestContext->readyStages, &subContext->link);
+    sender = !requestContext->sending;
+    requestContext->sending = TRUE;
     WdfSpinLockRelease(requestContext->stageLock);
-
-    MmPrepareMdlForReuse(subContext->pieceMdl);
-    IoBuildPartialMdl(requestContext->dataMdl, subContext->pieceMdl, address, stageLength);
-    urb->TransferBufferLength = stageLength;
-    urb->TransferBufferMDL = subContext->pieceMdl;
-    WDF_REQUEST_REUSE_PARAMS_INIT(&reuse, WDF_REQUEST_REUSE_NO_FLAGS, STATUS_SUCCESS);
-    status = WdfRequestReuse(stage, &reuse);
-    if (NT_SUCCESS(status)) status = WdfUsbTargetPipeFormatRequestForUrb(requestContext->pipe, stage, subContext->urbBuffer, NULL);
-    if (!NT_SUCCESS(status)) return status;
-    WdfRequestSetCompletionRoutine(stage, OnStageDone, requestContext);
-    return SendStage(requestContext, stage, subContext->parentRequest);
+    if (sender) DrainStages(requestContext, subContext->parentRequest);
+    return TRUE;
 }
 
 static VOID OnStageDone(WDFREQUEST Stage, WDFIOTARGET Target, PWDF_REQUEST_COMPLETION_PARAMS Params,
@@ -212,23 +286,15 @@ static VOID OnStageDone(WDFREQUEST Stage, WDFIOTARGET Target, PWDF_REQUEST_COMPL
     WDFREQUEST parent = subContext->parentRequest;
     NTSTATUS status = Params->IoStatus.Status;
     USBD_STATUS usbdStatus = urb->Hdr.Status;
-    BOOLEAN transferFailed = !NT_SUCCESS(status) || !USBD_SUCCESS(usbdStatus);
     BOOLEAN recover = FALSE;
-    WDFUSBPIPE pipe = requestContext->pipe;
-    ULONG count;
 
-    if (!transferFailed) {
+    if (NT_SUCCESS(status) && USBD_SUCCESS(usbdStatus)) {
         WdfSpinLockAcquire(requestContext->stageLock);
         requestContext->bytesDone += urb->TransferBufferLength;
         WdfSpinLockRelease(requestContext->stageLock);
-        status = RestartStage(requestContext, Stage, subContext);
-        if (NT_SUCCESS(status)) return;
-    }
-
-    IoFreeMdl(subContext->pieceMdl);
-    subContext->pieceMdl = NULL;
-    WdfSpinLockAcquire(requestContext->stageLock);
-    if (transferFailed) {
+        if (RestartStage(requestContext, Stage, subContext)) return;
+    } else {
+        WdfSpinLockAcquire(requestContext->stageLock);
         RecordFailure(requestContext, status, usbdStatus);
         /* A stalled or failed stage leaves the pipe to recovery, once per
          * transfer; the stages queued behind it would otherwise wait. */
@@ -236,20 +302,14 @@ static VOID OnStageDone(WDFREQUEST Stage, WDFIOTARGET Target, PWDF_REQUEST_COMPL
             requestContext->recoveryQueued = TRUE;
             recover = TRUE;
         }
-    } else if (status != STATUS_CANCELLED) {
-        /* The stage could not be sent for its next piece: that piece is lost. */
-        RecordFailure(requestContext, status, USBD_STATUS_SUCCESS);
+        WdfSpinLockRelease(requestContext->stageLock);
+        if (recover) OrvoUsbQueuePipeRecovery(WdfIoTargetGetDevice(Target), requestContext->pipe);
     }
-    WdfCollectionRemove(requestContext->stageRequests, Stage);
-    count = WdfCollectionGetCount(requestContext->stageRequests);
-    WdfSpinLockRelease(requestContext->stageLock);
-
-    if (recover) OrvoUsbQueuePipeRecovery(WdfIoTargetGetDevice(Target), pipe);
-    if (count == 0) FinishTransfer(parent, requestContext, TRUE);
-    WdfObjectDelete(Stage);
+    FinishStage(requestContext, Stage, parent);
 }
 
-/* Builds one stage for the next unassigned piece, in the collection. */
+/* Creates one stage with its MDL and URB, gives it the next piece and adds
+ * it to the collection. */
 static NTSTATUS BuildStage(WDFREQUEST request, PREQUEST_CONTEXT requestContext, WDFUSBDEVICE usbDevice,
                            WDFREQUEST *stageOut) {
     WDF_OBJECT_ATTRIBUTES attributes;
@@ -269,13 +329,12 @@ static NTSTATUS BuildStage(WDFREQUEST request, PREQUEST_CONTEXT requestContext, 
         WdfObjectDelete(stage);
         return STATUS_INSUFFICIENT_RESOURCES;
     }
-    IoBuildPartialMdl(requestContext->dataMdl, subContext->pieceMdl, requestContext->nextAddress, stageLength);
     status = BuildUrb(stage, stageLength, subContext->pieceMdl, requestContext->pipe, TransferFlags(requestContext),
                       &subContext->urbBuffer);
     if (NT_SUCCESS(status)) {
-        WdfRequestSetCompletionRoutine(stage, OnStageDone, requestContext);
         WdfSpinLockAcquire(requestContext->stageLock);
-        status = WdfCollectionAdd(requestContext->stageRequests, stage);
+        status = PrepareStage(requestContext, stage, subContext, FALSE);
+        if (NT_SUCCESS(status)) status = WdfCollectionAdd(requestContext->stageRequests, stage);
         WdfSpinLockRelease(requestContext->stageLock);
     }
     if (!NT_SUCCESS(status)) {
@@ -283,34 +342,8 @@ static NTSTATUS BuildStage(WDFREQUEST request, PREQUEST_CONTEXT requestContext, 
         WdfObjectDelete(stage);
         return status;
     }
-    requestContext->bytesLeft -= stageLength;
-    requestContext->nextAddress += stageLength;
     *stageOut = stage;
     return STATUS_SUCCESS;
-}
-
-/* Deletes the stages that were never sent; returns how many stages remain
- * in flight, counted in the same hold of the lock. */
-static ULONG DropUnsent(PREQUEST_CONTEXT requestContext, PLIST_ENTRY unsent) {
-    ULONG count;
-    LIST_ENTRY dropped;
-    InitializeListHead(&dropped);
-    WdfSpinLockAcquire(requestContext->stageLock);
-    while (!IsListEmpty(unsent)) {
-        PLIST_ENTRY entry = RemoveHeadList(unsent);
-        PSUB_REQUEST_CONTEXT subContext = CONTAINING_RECORD(entry, SUB_REQUEST_CONTEXT, link);
-        WdfCollectionRemove(requestContext->stageRequests, WdfObjectContextGetObject(subContext));
-        InsertTailList(&dropped, entry);
-    }
-    count = WdfCollectionGetCount(requestContext->stageRequests);
-    WdfSpinLockRelease(requestContext->stageLock);
-    while (!IsListEmpty(&dropped)) {
-        PSUB_REQUEST_CONTEXT subContext = CONTAINING_RECORD(RemoveHeadList(&dropped), SUB_REQUEST_CONTEXT, link);
-        IoFreeMdl(subContext->pieceMdl);
-        subContext->pieceMdl = NULL;
-        WdfObjectDelete(WdfObjectContextGetObject(subContext));
-    }
-    return count;
 }
 
 static VOID StartStagedTransfer(WDFREQUEST request, PREQUEST_CONTEXT requestContext) {
@@ -319,13 +352,13 @@ static VOID StartStagedTransfer(WDFREQUEST request, PREQUEST_CONTEXT requestCont
     WDF_OBJECT_ATTRIBUTES attributes;
     WDFCOLLECTION collection;
     WDFSPINLOCK lock;
-    LIST_ENTRY unsent;
-    BOOLEAN cancelable = FALSE;
+    LIST_ENTRY built;
     ULONG stages;
     ULONG i;
     NTSTATUS status;
 
-    InitializeListHead(&unsent);
+    InitializeListHead(&built);
+    InitializeListHead(&requestContext->readyStages);
     WDF_OBJECT_ATTRIBUTES_INIT(&attributes);
     attributes.ParentObject = request;
     status = WdfCollectionCreate(&attributes, &collection);
@@ -351,34 +384,30 @@ static VOID StartStagedTransfer(WDFREQUEST request, PREQUEST_CONTEXT requestCont
         WDFREQUEST stage;
         status = BuildStage(request, requestContext, usbDevice, &stage);
         if (!NT_SUCCESS(status)) break;
-        InsertTailList(&unsent, &GetSubRequestContext(stage)->link);
+        InsertTailList(&built, &GetSubRequestContext(stage)->link);
     }
 
     if (NT_SUCCESS(status)) {
         WdfObjectReference(request);
         status = WdfRequestMarkCancelableEx(request, OnTransferCancel);
-        if (NT_SUCCESS(status)) {
-            cancelable = TRUE;
-        } else {
-            /* Already cancelled: nothing is sent and the request completes
-             * here with the cancellation. */
-            WdfObjectDereference(request);
-        }
+        /* Already cancelled: nothing is sent and the stages complete the
+         * request with the cancellation. */
+        if (!NT_SUCCESS(status)) WdfObjectDereference(request);
     }
-    while (NT_SUCCESS(status) && !IsListEmpty(&unsent)) {
-        PLIST_ENTRY entry = RemoveHeadList(&unsent);
-        PSUB_REQUEST_CONTEXT subContext = CONTAINING_RECORD(entry, SUB_REQUEST_CONTEXT, link);
-        status = SendStage(requestContext, (WDFREQUEST)WdfObjectContextGetObject(subContext), request);
-        if (!NT_SUCCESS(status)) InsertHeadList(&unsent, entry);
-    }
-    if (NT_SUCCESS(status)) return;
-
-    /* Stages still in flight finish the transfer; the failure is theirs to
-     * report. */
     WdfSpinLockAcquire(requestContext->stageLock);
-    RecordFailure(requestContext, status, USBD_STATUS_SUCCESS);
+    if (NT_SUCCESS(status)) {
+        requestContext->cancelable = TRUE;
+    } else {
+        requestContext->cancelled = TRUE;
+        RecordFailure(requestContext, status, USBD_STATUS_SUCCESS);
+    }
+    while (!IsListEmpty(&built)) InsertTailList(&requestContext->readyStages, RemoveHeadList(&built));
+    requestContext->sending = TRUE;
+    stages = WdfCollectionGetCount(requestContext->stageRequests);
     WdfSpinLockRelease(requestContext->stageLock);
-    if (DropUnsent(requestContext, &unsent) == 0) FinishTransfer(request, requestContext, cancelable);
+
+    if (stages == 0) FinishTransfer(request, requestContext);  /* not one stage could be built */
+    else DrainStages(requestContext, request);
 }
 
 static VOID StartTransfer(WDFREQUEST request, PREQUEST_CONTEXT requestContext) {

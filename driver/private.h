@@ -63,6 +63,12 @@ typedef struct _REQUEST_CONTEXT {
     BOOLEAN cancelled;
     /* Under stageLock: a pipe recovery was queued for this transfer. */
     BOOLEAN recoveryQueued;
+    /* Under stageLock: stages given their piece and waiting to be sent, in
+     * address order, and whether a thread is sending them. */
+    LIST_ENTRY readyStages;
+    BOOLEAN sending;
+    /* The caller's request was marked cancelable (with an extra reference). */
+    BOOLEAN cancelable;
     WDFUSBPIPE pipe;
 } REQUEST_CONTEXT, *PREQUEST_CONTEXT;
 WDF_DECLARE_CONTEXT_TYPE_WITH_NAME(REQUEST_CONTEXT, GetRequestContext)
@@ -71,7 +77,7 @@ typedef struct _SUB_REQUEST_CONTEXT {
     WDFREQUEST parentRequest;
     WDFMEMORY urbBuffer;
     PMDL pieceMdl;
-    /* Chains the stage on the start's local list. */
+    /* Chains the stage while it waits to be sent. */
     LIST_ENTRY link;
     /* Chains the stage on a cancel's local list: a separate entry, since a
      * cancel may run while the start still holds its list. */

@@ -2,8 +2,6 @@
 
 #include <cstdio>
 
-extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath);
-
 namespace orvo::kmdf {
 namespace {
 
@@ -25,6 +23,7 @@ CDriverHost::CDriverHost(emu::IUsbDeviceModel& model, HostOptions options) {
     if (HasFramework()) std::abort();  // one host per process at a time
     SetFramework(&m_framework);
     m_framework.maximumTransferSize = options.maximumTransferSize;
+    m_entry = options.driverEntry;
     m_bus = std::make_unique<CHostController>(model);
     m_framework.bus = m_bus.get();
     m_framework.io = &m_io;
@@ -62,7 +61,8 @@ NTSTATUS CDriverHost::Start() {
     NTSTATUS status = STATUS_SUCCESS;
     if (!fw.driver) {
         UNICODE_STRING registryPath{};
-        status = DriverEntry(nullptr, &registryPath);
+        if (!m_entry) return STATUS_OBJECT_NAME_NOT_FOUND;
+        status = m_entry(nullptr, &registryPath);
         if (!NT_SUCCESS(status)) return status;
     }
     WDFDEVICE_INIT init;

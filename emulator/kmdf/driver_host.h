@@ -21,6 +21,8 @@
 namespace orvo::kmdf {
 
 struct HostOptions {
+    // The driver's entry point, as the PnP manager finds it in the image.
+    DRIVER_INITIALIZE* driverEntry = nullptr;
     // The driver's "MaximumTransferSize" parameter; none: the value is absent.
     std::optional<ULONG> maximumTransferSize = 65536;
 };
@@ -59,6 +61,7 @@ private:
     std::unique_ptr<CHostController> m_bus;
     CIoManager m_io;
     bool m_started = false;
+    DRIVER_INITIALIZE* m_entry = nullptr;
 };
 
 }  // namespace orvo::kmdf
