@@ -290,7 +290,11 @@ BOOL CIoManager::ReadFileEx(HANDLE handle, void* buffer, DWORD length, OVERLAPPE
     return Issue(request, irp, nullptr);
 }
 
-BOOL CIoManager::CancelIo(HANDLE handle) {
+BOOL CIoManager::CancelIo(HANDLE handle) { return Cancel(handle, false, nullptr); }
+
+BOOL CIoManager::CancelIoEx(HANDLE handle, OVERLAPPED* overlapped) { return Cancel(handle, true, overlapped); }
+
+BOOL CIoManager::Cancel(HANDLE handle, bool anyThread, OVERLAPPED* overlapped) {
     File* file = FileOf(handle);
     if (!file) {
         ::SetLastError(ERROR_INVALID_HANDLE);
@@ -302,7 +306,9 @@ BOOL CIoManager::CancelIo(HANDLE handle) {
         std::lock_guard<std::mutex> lock(m_lock);
         for (const std::shared_ptr<Irp>& irp : m_outstanding) {
             std::lock_guard<std::mutex> irpLock(irp->lock);
-            if (irp->file == file && irp->thread == ::GetCurrentThreadId() && irp->request && !irp->completed) {
+            const bool match = anyThread ? (!overlapped || irp->overlapped == overlapped)
+                                        : irp->thread == ::GetCurrentThreadId();
+            if (irp->file == file && match && irp->request && !irp->completed) {
                 Reference(irp->request);
                 mine.push_back(irp->request);
             }

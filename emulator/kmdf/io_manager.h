@@ -36,6 +36,8 @@ public:
     BOOL ReadFileEx(HANDLE file, void* buffer, DWORD length, OVERLAPPED* overlapped,
                     LPOVERLAPPED_COMPLETION_ROUTINE routine);
     BOOL CancelIo(HANDLE file);
+    // Any thread's requests on the handle, or the one with this OVERLAPPED.
+    BOOL CancelIoEx(HANDLE file, OVERLAPPED* overlapped);
     // Requests not completed yet.
     size_t Outstanding();
 
@@ -48,6 +50,7 @@ private:
     File* FileOf(HANDLE handle);
     // Presents the request and reports as the Win32 call would.
     BOOL Issue(Request* request, const std::shared_ptr<Irp>& irp, DWORD* transferred);
+    BOOL Cancel(HANDLE file, bool anyThread, OVERLAPPED* overlapped);
     Request* NewUserRequest(File* file, Major major, OVERLAPPED* overlapped, std::shared_ptr<Irp>& irp);
 
     std::mutex m_lock;

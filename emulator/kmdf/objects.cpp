@@ -302,6 +302,7 @@ VOID WdfSpinLockAcquire(WDFSPINLOCK Handle) {
     spinLock->owner = ::GetCurrentThreadId();
     spinLock->savedIrql = CurrentIrql();
     SetIrql(DISPATCH_LEVEL);
+    CVerifier::NoteSpinLock(+1);
 }
 
 VOID WdfSpinLockRelease(WDFSPINLOCK Handle) {
@@ -316,6 +317,7 @@ VOID WdfSpinLockRelease(WDFSPINLOCK Handle) {
     spinLock->owner = 0;
     spinLock->mutex.unlock();
     SetIrql(irql);
+    CVerifier::NoteSpinLock(-1);
 }
 
 }  // extern "C"

@@ -4,6 +4,13 @@
 #include <memory>
 
 namespace orvo::kmdf {
+namespace {
+
+thread_local int t_spinLocks = 0;
+
+}  // namespace
+
+void CVerifier::NoteSpinLock(int delta) { t_spinLocks += delta; }
 
 CVerifier::~CVerifier() { JoinSteps(); }
 
@@ -57,7 +64,7 @@ long CVerifier::Enter(const char* routine) {
             done->done = true;
             done->cv.notify_all();
         });
-        {
+        if (t_spinLocks == 0) {
             std::unique_lock<std::mutex> lock(done->lock);
             done->cv.wait_for(lock, std::chrono::milliseconds(waitMs), [&] { return done->done; });
         }

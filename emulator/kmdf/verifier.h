@@ -45,6 +45,9 @@ public:
     std::vector<std::string> CallLog() const;
     void ResetCalls();
     void LogCalls(bool on);
+    // The calling thread holds (+1) or released (-1) a driver spin lock: a
+    // step planned at its calls runs without being waited for.
+    static void NoteSpinLock(int delta);
     // Joins every step thread.
     void JoinSteps();
 

@@ -60,7 +60,7 @@ struct Result {
 };
 
 class DriverTest : public ::testing::Test {
-protected:
+public:
     void SetUp() override { camera = MakeCamera(); }
     void TearDown() override {
         files.clear();
