@@ -58,18 +58,20 @@ long CVerifier::Enter(const char* routine) {
             bool done = false;
         };
         auto done = std::make_shared<Done>();
-        std::thread step([action, done] {
-            action();
-            std::lock_guard<std::mutex> lock(done->lock);
-            done->done = true;
-            done->cv.notify_all();
-        });
+        {
+            // Registered before the wait, so that JoinSteps never misses it.
+            std::lock_guard<std::mutex> lock(m_lock);
+            m_steps.emplace_back([action, done] {
+                action();
+                std::lock_guard<std::mutex> doneLock(done->lock);
+                done->done = true;
+                done->cv.notify_all();
+            });
+        }
         if (t_spinLocks == 0) {
             std::unique_lock<std::mutex> lock(done->lock);
             done->cv.wait_for(lock, std::chrono::milliseconds(waitMs), [&] { return done->done; });
         }
-        std::lock_guard<std::mutex> lock(m_lock);
-        m_steps.push_back(std::move(step));
     }
     return status;
 }
