@@ -97,7 +97,7 @@ TEST_F(CancelTest, CancelAtEachRoutineCall) {
 TEST_F(CancelTest, PipeResetFromAnotherHandleAtEachRoutineCall) {
     Sweep([](CancelTest& t, HANDLE other) {
         const Result reset = t.Ioctl(other, IOCTL_ORVOUSB_RESET_PIPE, nullptr, 0, nullptr, 0);
-        EXPECT_TRUE(reset.ok) << reset.error << " outstanding " << t.Io().Outstanding() << " started " << t.host->Started();
+        EXPECT_TRUE(reset.ok) << reset.error;
     });
 }
 
@@ -135,7 +135,10 @@ TEST_F(CancelTest, SoakOfStagedReadsWithJitterAndRandomCancels) {
             ASSERT_EQ(result.error, cancelError) << "read " << i;
             ++cancelled;
         } else {
-            ASSERT_EQ(result.bytes, size) << "read " << i;
+            // A cancelled read leaves the rest of its frame for the next,
+            // which ends with it: short, never long.
+            ASSERT_GT(result.bytes, 0u) << "read " << i;
+            ASSERT_LE(result.bytes, size) << "read " << i;
         }
     }
     EXPECT_GT(cancelled, 0u);
