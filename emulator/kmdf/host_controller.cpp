@@ -62,7 +62,7 @@ std::vector<uint8_t> CHostController::ConfigurationDescriptor() {
     return d;
 }
 
-void CHostController::SetUrbObserver(std::function<void(uint8_t, const void*, uint32_t)> observer) {
+void CHostController::SetUrbObserver(UrbObserver observer) {
     std::lock_guard<std::mutex> lock(m_lock);
     m_observer = std::move(observer);
 }
@@ -248,7 +248,7 @@ bool CHostController::ServeOne(Urb& urb, ULONGLONG now, ULONGLONG& nextDue, std:
                                      : m_model.WriteOut(urb.pipe->endpoint, data, length, &moved);
     if (status == emu::UsbStatus::Pending) return false;
     ++m_served;
-    if (m_observer) m_observer(urb.pipe->endpoint, data, moved);
+    if (m_observer) m_observer(request, urb.pipe->endpoint, data, moved);
     if (urb.unplug) {
         m_model.Unplug();
         ::SetEvent(m_unplugged);

@@ -52,9 +52,11 @@ public:
                      LONGLONG timeout);
     NTSTATUS String(uint8_t index, uint16_t language, std::vector<uint8_t>& out, LONGLONG timeout);
 
-    // Each URB as it is served: the pipe's endpoint, the buffer address and
-    // length it carried.
-    void SetUrbObserver(std::function<void(uint8_t endpoint, const void* address, uint32_t length)> observer);
+    // Each URB as it is served: the request carrying it, the pipe's endpoint,
+    // the buffer address and the length it carried.
+    using UrbObserver = std::function<void(const Request* request, uint8_t endpoint, const void* address,
+                                           uint32_t length)>;
+    void SetUrbObserver(UrbObserver observer);
     unsigned UrbsServed() const;
 
 private:
@@ -87,7 +89,7 @@ private:
     HANDLE m_unplugged = nullptr;
     bool m_quit = false;
     unsigned m_served = 0;
-    std::function<void(uint8_t, const void*, uint32_t)> m_observer;
+    UrbObserver m_observer;
     std::thread m_thread;
 };
 

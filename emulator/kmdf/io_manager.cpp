@@ -102,12 +102,14 @@ HANDLE CIoManager::CreateFileW(const wchar_t* name) {
         std::lock_guard<std::mutex> lock(m_lock);
         path = m_path;
         if (m_removed || path.empty()) {
+            m_lastCreate = STATUS_OBJECT_NAME_NOT_FOUND;
             ::SetLastError(ERROR_FILE_NOT_FOUND);
             return INVALID_HANDLE_VALUE;
         }
     }
     const std::wstring full = name ? name : L"";
     if (full.size() < path.size() || Lower(full.substr(0, path.size())) != Lower(path)) {
+        m_lastCreate = STATUS_OBJECT_NAME_NOT_FOUND;
         ::SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
@@ -136,6 +138,7 @@ HANDLE CIoManager::CreateFileW(const wchar_t* name) {
         irp->cv.wait(lock, [&] { return irp->completed; });
         status = irp->status;
     }
+    m_lastCreate = status;
     if (!NT_SUCCESS(status)) {
         DeleteObject(file);
         ::SetLastError(Win32Error(status));

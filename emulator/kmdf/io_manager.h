@@ -7,6 +7,7 @@
 #pragma once
 #include <windows.h>
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -29,6 +30,8 @@ public:
     void DeviceRemoved();
 
     HANDLE CreateFileW(const wchar_t* name);
+    // The status the last create completed with.
+    NTSTATUS LastCreateStatus() const noexcept { return m_lastCreate; }
     BOOL DeviceIoControl(HANDLE file, DWORD code, void* in, DWORD inLength, void* out, DWORD outLength,
                          DWORD* returned, OVERLAPPED* overlapped);
     BOOL ReadFile(HANDLE file, void* buffer, DWORD length, DWORD* read, OVERLAPPED* overlapped);
@@ -58,6 +61,7 @@ private:
     bool m_removed = false;
     std::map<HANDLE, File*> m_files;
     std::set<std::shared_ptr<Irp>> m_outstanding;
+    std::atomic<NTSTATUS> m_lastCreate{STATUS_SUCCESS};
 };
 
 }  // namespace orvo::kmdf

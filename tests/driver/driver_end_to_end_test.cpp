@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "tests/driver/driver_fixture.h"
-#include "tests/driver/driver_usb_device.h"
+#include "emulator/kmdf/driver_usb_device.h"
 
 namespace orvo::test {
 namespace {
@@ -17,7 +17,7 @@ class EndToEndTest : public DriverTest {};
 
 TEST_F(EndToEndTest, FramesStreamByteExactBesideStatusAndControl) {
     ASSERT_EQ(StartHost(), STATUS_SUCCESS);
-    CDriverUsbDevice device(Io());
+    kmdf::CDriverUsbDevice device(Io());
     ASSERT_EQ(device.OpenDevice(host->InterfacePath().c_str()), 1);
     EXPECT_EQ(device.GetVendorId(), 0x2D4E);
     EXPECT_EQ(device.GetProductId(), 0x0317);
@@ -70,7 +70,7 @@ TEST_F(EndToEndTest, FramesStreamByteExactBesideStatusAndControl) {
 
 TEST_F(EndToEndTest, PulledMidFrameTheReadFailsOnceAndTheNextWriteMarksTheDeviceLost) {
     ASSERT_EQ(StartHost(), STATUS_SUCCESS);
-    CDriverUsbDevice device(Io());
+    kmdf::CDriverUsbDevice device(Io());
     ASSERT_EQ(device.Open(host->InterfacePath().c_str(), nullptr), 1);
     camera->LoopFrame(Pattern(kFrameBytes, 6));
     std::vector<uint8_t> buffer(kFrameBytes);

@@ -17,7 +17,8 @@ protected:
     };
     // Every URB served on the data pipe, as an offset into buffer.
     void WatchUrbs(const uint8_t* buffer, size_t size) {
-        host->Bus().SetUrbObserver([this, buffer, size](uint8_t endpoint, const void* address, uint32_t length) {
+        host->Bus().SetUrbObserver([this, buffer, size](const kmdf::Request*, uint8_t endpoint, const void* address,
+                                                        uint32_t length) {
             std::lock_guard<std::mutex> lock(m_urbLock);
             auto* at = static_cast<const uint8_t*>(address);
             const bool inside = at >= buffer && at + length <= buffer + size;

@@ -4,11 +4,11 @@
 #include "camera_api/transport/usb_device.h"
 #include "emulator/kmdf/io_manager.h"
 
-namespace orvo::test {
+namespace orvo::kmdf {
 
 class CDriverUsbDevice : public CUsbDevice {
 public:
-    explicit CDriverUsbDevice(kmdf::CIoManager& io) : m_io(io) {}
+    explicit CDriverUsbDevice(CIoManager& io) : m_io(io) {}
     ~CDriverUsbDevice() override { Close(); }
 
 protected:
@@ -30,7 +30,7 @@ protected:
     BOOL CancelIo(HANDLE file) override { return m_io.CancelIo(file); }
 
 private:
-    kmdf::CIoManager& m_io;
+    CIoManager& m_io;
 };
 
-}  // namespace orvo::test
+}  // namespace orvo::kmdf
