@@ -35,11 +35,11 @@ long CVerifier::Enter(const char* routine) {
     long status = 0;
     {
         std::lock_guard<std::mutex> lock(m_lock);
-        const unsigned own = ++m_calls[routine];
+        ++m_calls[routine];
         ++m_total;
         if (m_log) m_callLog.emplace_back(routine);
         for (auto it = m_plans.begin(); it != m_plans.end(); ++it) {
-            const unsigned count = it->routine.empty() ? m_total : (it->routine == routine ? own : 0);
+            const unsigned count = it->routine.empty() ? m_total : (it->routine == routine ? CallsLocked(routine) : 0);
             if (count != it->at) continue;
             if (it->action) {
                 action = std::move(it->action);
@@ -76,15 +76,22 @@ long CVerifier::Enter(const char* routine) {
     return status;
 }
 
+unsigned CVerifier::CallsLocked(const std::string& routine) const {
+    unsigned calls = 0;
+    for (const auto& entry : m_calls)
+        if (routine == entry.first) calls += entry.second;
+    return calls;
+}
+
 void CVerifier::StepAt(const std::string& routine, unsigned n, std::function<void()> action, DWORD waitMs) {
     std::lock_guard<std::mutex> lock(m_lock);
-    const unsigned base = routine.empty() ? m_total : m_calls[routine];
+    const unsigned base = routine.empty() ? m_total : CallsLocked(routine);
     m_plans.push_back(Plan{routine, base + n, std::move(action), waitMs, 0});
 }
 
 void CVerifier::FailAt(const std::string& routine, unsigned n, long status) {
     std::lock_guard<std::mutex> lock(m_lock);
-    const unsigned base = routine.empty() ? m_total : m_calls[routine];
+    const unsigned base = routine.empty() ? m_total : CallsLocked(routine);
     m_plans.push_back(Plan{routine, base + n, nullptr, 0, status});
 }
 
@@ -95,9 +102,7 @@ void CVerifier::ClearPlans() {
 
 unsigned CVerifier::Calls(const std::string& routine) const {
     std::lock_guard<std::mutex> lock(m_lock);
-    if (routine.empty()) return m_total;
-    auto it = m_calls.find(routine);
-    return it == m_calls.end() ? 0 : it->second;
+    return routine.empty() ? m_total : CallsLocked(routine);
 }
 
 std::vector<std::string> CVerifier::CallLog() const {

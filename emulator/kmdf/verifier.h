@@ -60,10 +60,14 @@ private:
         long status = 0;
     };
 
+    unsigned CallsLocked(const std::string& routine) const;
+
     mutable std::mutex m_lock;
     std::vector<std::string> m_findings;
     std::vector<Plan> m_plans;
-    std::map<std::string, unsigned> m_calls;
+    // Keyed by the routine's name literal: counting stays cheap on the
+    // data path.
+    std::map<const char*, unsigned> m_calls;
     unsigned m_total = 0;
     bool m_log = false;
     std::vector<std::string> m_callLog;
