@@ -81,7 +81,8 @@ TEST_F(EndToEndTest, PulledMidFrameTheReadFailsOnceAndTheNextWriteMarksTheDevice
     // The cable goes in the middle of the next frame's fourth piece.
     for (int i = 0; i < 3; ++i) camera->Faults().Add(emu::kDataEndpoint, {emu::FaultKind::None, 0});
     camera->Faults().Add(emu::kDataEndpoint, {emu::FaultKind::Unplug, 1000});
-    ASSERT_EQ(device.BeginReadData(buffer.data(), kFrameBytes, event.get()), 1);
+    ASSERT_EQ(device.BeginReadData(buffer.data(), kFrameBytes, event.get()), 1)
+        << ::GetLastError() << " failed " << device.IsFailed() << " outstanding " << Io().Outstanding();
     EXPECT_EQ(device.WaitData(&got, 20000), 0);
     EXPECT_EQ(got, 0u);
     host->SurpriseRemove();
