@@ -171,6 +171,11 @@ void CIoManager::Finish(Request* request) {
         irp->request = nullptr;
         irp->cv.notify_all();
     }
+    {
+        // Off the books before the caller can see the completion.
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_outstanding.erase(irp);
+    }
     if (irp->overlapped) {
         irp->overlapped->InternalHigh = information;
         ::MemoryBarrier();
@@ -186,8 +191,6 @@ void CIoManager::Finish(Request* request) {
         ::CloseHandle(irp->apcThread);
         irp->apcThread = nullptr;
     }
-    std::lock_guard<std::mutex> lock(m_lock);
-    m_outstanding.erase(irp);
 }
 
 // The framework pends every request it presents through a queue, so an
