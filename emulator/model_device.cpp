@@ -13,8 +13,8 @@ constexpr int32_t kXactError = int32_t(0xC0000011);
 
 }  // namespace
 
-CModelDevice::CModelDevice(IUsbDeviceModel& model)
-    : m_model(model), m_wake(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+CModelDevice::CModelDevice(IUsbDeviceModel& model, bool winUsb)
+    : m_model(model), m_winUsb(winUsb), m_wake(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
     if (m_wake) m_model.AddWaker(m_wake.get());
 }
 
@@ -127,7 +127,7 @@ bool CModelDevice::Transfer(uint8_t endpoint, bool in, uint8_t* data, uint32_t l
 }
 
 int32_t CModelDevice::Write(const uint8_t* data, uint32_t length) {
-    if (m_commandPipe == kNoPipe || m_failed || (!data && length)) return 0;
+    if (m_commandPipe == kNoPipe || m_failed || (!data && length) || m_failWrites) return 0;
     const ULONGLONG deadline = ::GetTickCount64() + kTransferTimeoutMs;
     uint32_t offset = 0, sent = 0;
     bool ok = true;
@@ -174,7 +174,7 @@ int32_t CModelDevice::ReadResponse(uint8_t* buffer, uint32_t length, uint32_t* b
     win32::UniqueHandle event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (bytesRead) *bytesRead = 0;
     if (!event || !BeginReadResponse(buffer, length, event.get())) return 0;
-    return WaitResponse(bytesRead, kTransferTimeoutMs);
+    return WaitResponse(bytesRead, m_syncTimeoutMs);
 }
 
 int32_t CModelDevice::BeginReadData(uint8_t* buffer, uint32_t length, HANDLE event) {
@@ -247,7 +247,7 @@ int32_t CModelDevice::ReadData(uint8_t* buffer, uint32_t length, uint32_t* bytes
     win32::UniqueHandle event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (bytesRead) *bytesRead = 0;
     if (!event || !BeginReadData(buffer, length, event.get())) return 0;
-    return WaitData(bytesRead, kTransferTimeoutMs);
+    return WaitData(bytesRead, m_syncTimeoutMs);
 }
 
 int32_t CModelDevice::AbortStream() {

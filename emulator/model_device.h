@@ -1,6 +1,7 @@
 // A device object over an emulated device in the same process, for unit
 // tests of the cameras: the same operations as the WinUSB transport, served
-// synchronously by the model (with its faults), no threads and no DLL.
+// synchronously by the model (with its faults), no threads and no DLL. The
+// one in-process adapter for every camera model.
 #pragma once
 #include <windows.h>
 #include <cstdint>
@@ -14,14 +15,21 @@ namespace orvo::emu {
 
 class CModelDevice : public CDevice {
 public:
-    explicit CModelDevice(IUsbDeviceModel& model);
+    // winUsb: what the device reports to the camera as its kind (info 0).
+    explicit CModelDevice(IUsbDeviceModel& model, bool winUsb = true);
     ~CModelDevice() override;
     CModelDevice(const CModelDevice&) = delete;
     CModelDevice& operator=(const CModelDevice&) = delete;
 
     int32_t IsUsbDevice() override { return 1; }
     int32_t IsIsochronous() override { return m_isochronous ? 1 : 0; }
-    int32_t IsWinUsb() override { return 1; }
+    int32_t IsWinUsb() override { return m_winUsb ? 1 : 0; }
+    // Bound of the synchronous response and data reads (the real ones wait
+    // 5000 ms): a mute camera then fails its handshake quickly.
+    void SetSyncReadTimeout(DWORD ms) { m_syncTimeoutMs = ms; }
+    // Every command write fails while set, as with a cable that carries
+    // nothing out; the device is not marked lost by it.
+    void FailWrites(bool fail) { m_failWrites = fail; }
     int32_t OpenDevice(const wchar_t* path) override;
     int32_t GetVendorId() override;
     int32_t GetProductId() override;
@@ -59,6 +67,9 @@ private:
     void MarkFailed();
 
     IUsbDeviceModel& m_model;
+    bool m_winUsb;
+    volatile bool m_failWrites = false;
+    DWORD m_syncTimeoutMs = kTransferTimeoutMs;
     win32::UniqueHandle m_wake;
     bool m_opened = false;
     int32_t m_failed = 0;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "emulator/usb_model.h"
+#include "emulator/wake_timer.h"
 #include "win32/critical_section.h"
 
 namespace orvo::emu {
@@ -65,6 +66,8 @@ public:
 protected:
     // Tells every waiting transfer to look again.
     void Wake();
+    // The same at a time of PacingClockSeconds: when a frame becomes ready.
+    void WakeAt(double seconds) { m_wakeTimer.At(seconds); }
 
 private:
     DeviceIdentity m_identity;
@@ -76,6 +79,8 @@ private:
     std::map<uint8_t, uint32_t> m_queued;
     std::map<uint8_t, int32_t> m_inFlight;
     std::vector<std::string> m_hostErrors;
+    // Last: its thread calls Wake, so it stops before the members above go.
+    CWakeTimer m_wakeTimer{[this] { Wake(); }};
 };
 
 }  // namespace orvo::emu

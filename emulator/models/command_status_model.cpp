@@ -7,8 +7,6 @@
 
 namespace orvo::emu {
 
-using namespace cmdstat;
-
 namespace {
 
 constexpr uint8_t kReadMemory = 0x51, kWriteMemory = 0x50, kReadBlock = 0x53, kWriteBlock = 0x52;
@@ -47,21 +45,21 @@ void PutU32(std::vector<uint16_t>& words, uint32_t value) {
 }  // namespace
 
 uint32_t CommandStatusModel::Tag(const char (&text)[5]) noexcept {
-    return LoadU32(reinterpret_cast<const uint8_t*>(text));
+    return Le32(reinterpret_cast<const uint8_t*>(text));
 }
 
-CommandStatusModel::CommandStatusModel(Family family) : m_family(family), m_layout(LayoutOf(family)) {
+CommandStatusModel::CommandStatusModel(Family family) : m_family(family), m_shape(ShapeOf(family)) {
     for (int n = 0; n < 32; ++n) m_values[n] = uint8_t(0x10 + n);
     m_flags = 0x0029;   // flags 0, 3 and 5 on
     if (family == Family::Alder) {
         m_values[2] = 3, m_values[10] = 0, m_values[11] = 1, m_values[12] = 2, m_values[13] = 30;
     } else {
         m_values[8] = 5, m_values[13] = 4, m_values[14] = 6;
-        m_itemValues[kItemCapabilities] = 0x1F;
+        m_itemValues[item::kFeatures] = 0x1F;
     }
-    m_itemValues[kItem63Value] = 100, m_itemValues[kItem63Max] = 1000, m_itemValues[kItem63Min] = 1;
-    m_itemValues[kItem65Value] = 512, m_itemValues[kItem65Max] = 4096, m_itemValues[kItem65Min] = 256;
-    m_itemValues[kItem65Step] = 256;
+    m_itemValues[item::kLevelValue] = 100, m_itemValues[item::kLevelMax] = 1000, m_itemValues[item::kLevelMin] = 1;
+    m_itemValues[item::kStepValue] = 512, m_itemValues[item::kStepMax] = 4096, m_itemValues[item::kStepMin] = 256;
+    m_itemValues[item::kStepSize] = 256;
     list1 = {0x00020001, 0x00040003};
     list2 = {10, 20, 30};
     text1 = {{0, u"Zel camera"}, {7, u"Emulated"}};
@@ -70,43 +68,52 @@ CommandStatusModel::CommandStatusModel(Family family) : m_family(family), m_layo
     PutBlock(Tag("CALB"), 700);
 }
 
+void CommandStatusModel::SetFrameRate(uint8_t fps) {
+    if (m_family == Family::Alder) m_values[13] = fps;
+    else m_fixedRate = fps;
+}
+
+double CommandStatusModel::FramePeriod() const noexcept {
+    const uint8_t fps = m_family == Family::Alder ? m_values[13] : m_fixedRate;
+    return fps ? 1.0 / fps : 1.0 / 30;
+}
+
 void CommandStatusModel::PutBlock(uint32_t tag, uint32_t dataBytes) {
     std::vector<uint8_t> block(kBlockHeader + dataBytes);
-    StoreU32(block.data(), tag);
-    StoreU32(block.data() + 8, dataBytes);
+    PutLe32(block.data(), tag);
+    PutLe32(block.data() + 8, dataBytes);
     for (uint32_t i = 0; i < dataBytes; ++i) block[kBlockHeader + i] = uint8_t(i * 7 + (tag & 0xFF));
     blocks[tag] = std::move(block);
 }
 
 bool CommandStatusModel::Decode(const uint8_t* data, size_t size, Command& out) const {
-    if (size < m_layout.headerSize || std::memcmp(data, m_layout.commandTag, 4) != 0) return false;
-    if (m_family == Family::Alder) {
-        out.dataSize = LoadU32(data + 4);
-        out.flagMask = LoadU32(data + 8);
-        out.valueMask = LoadU32(data + 12);
-        out.command = LoadU32(data + 16);
-        out.flagValues = LoadU32(data + 20);
-        std::memcpy(out.values, data + 24, 32);
+    const PacketShape& f = m_shape;
+    if (size < f.headerBytes || std::memcmp(data, f.commandTag, 4) != 0) return false;
+    out.dataSize = Le32(data + f.cmdDataSize);
+    const uint32_t mask = Le32(data + f.cmdMask);
+    const uint32_t word = Le32(data + f.cmdWord);
+    if (f.splitMasks) {
+        out.flagMask = mask;
+        out.valueMask = Le32(data + f.cmdValueMask);
+        out.command = word;
+        out.flagValues = Le32(data + f.cmdFlagValues);
     } else {
-        const uint32_t mask = LoadU32(data + 4);
         out.flagMask = mask & 0xFFFF;
         out.valueMask = mask >> 16;
-        out.dataSize = LoadU32(data + 8);
-        const uint32_t word = LoadU32(data + 12);
         out.command = word & 0xFFFF0000u;
         out.flagValues = word & 0xFFFF;
-        std::memcpy(out.values, data + 16, 16);
     }
-    if (out.command & kCommandItemsFollow) {
+    std::memcpy(out.values, data + f.cmdValues, size_t(f.commandValueBytes));
+    if (out.command & command::kItemsAttached) {
         // Items up to the closing 0 word: a type and length word, then its data words.
-        size_t at = m_layout.headerSize;
+        size_t at = m_shape.headerBytes;
         while (at + 2 <= size) {
-            const uint16_t head = LoadU16(data + at);
+            const uint16_t head = Le16(data + at);
             if (head == 0) break;
             out.items.push_back(head);
             at += 2;
             for (size_t k = 0; k < size_t(head >> 8) && at + 2 <= size; ++k, at += 2) {
-                out.items.push_back(LoadU16(data + at));
+                out.items.push_back(Le16(data + at));
             }
         }
     }
@@ -124,16 +131,16 @@ void CommandStatusModel::OnCommand(const uint8_t* data, size_t size) {
 }
 
 void CommandStatusModel::Apply(const Command& command) {
-    const uint32_t usedFlags = (1u << m_layout.flagCount) - 1;
-    const uint32_t usedValues = (1u << m_layout.valueCount) - 1;
+    const uint32_t usedFlags = (1u << m_shape.flagBits) - 1;
+    const uint32_t usedValues = (1u << m_shape.valueBytes) - 1;
     const uint32_t flagMask = command.flagMask & usedFlags;
     m_flags = (m_flags & ~flagMask) | (command.flagValues & flagMask);
     m_changedFlags |= flagMask;
-    for (int n = 0; n < m_layout.valueCount; ++n) {
+    for (int n = 0; n < m_shape.valueBytes; ++n) {
         if (command.valueMask & (1u << n)) m_values[n] = command.values[n];
     }
     m_changedValues |= command.valueMask & usedValues;
-    if (command.command & kCommandHandshake) {
+    if (command.command & command::kHello) {
         m_handshake = true;
         m_changedFlags = usedFlags;   // the host learns everything once
         m_changedValues = usedValues;
@@ -147,7 +154,7 @@ void CommandStatusModel::Apply(const Command& command) {
         for (auto& item : ItemsFor(type)) items.push_back(std::move(item));
         i += words;
     }
-    const bool frame = (command.command & kCommandFrameRequest) == kCommandFrameRequest;
+    const bool frame = (command.command & command::kSendFrame) == command::kSendFrame;
     if (frame) m_frameRequests.push_back(command.dataSize);
     if (!frame || flagMask || command.valueMask || !items.empty()) Report(items);
 }
@@ -156,30 +163,30 @@ std::vector<std::vector<uint8_t>> CommandStatusModel::ItemsFor(uint8_t type) con
     std::vector<std::vector<uint8_t>> items;
     std::vector<uint16_t> words;
     switch (type) {
-    case kItemList1:
+    case item::kNumberList:
         for (uint32_t e : list1) words.push_back(uint16_t(((e >> 16) & 0xFF) << 8 | (e & 0xFF)));
         items.push_back(Item(type, words));
         break;
-    case kItemText1:
+    case item::kNameTable:
         for (const auto& [index, text] : text1) items.push_back(TextItem(type, index, text));
         break;
-    case kItemText2:
+    case item::kModeNames:
         for (const auto& [index, text] : text2) items.push_back(TextItem(type, index, text));
         break;
-    case kItemFrameSize:
+    case item::kPictureSize:
         items.push_back(Item(type, {m_width, m_height}));
         break;
-    case kItemVideoModes:
-    case kItemFrameRates:
+    case item::kVideoModes:
+    case item::kModeRates:
         if (m_modes.empty()) break;
-        for (uint32_t e : type == kItemVideoModes ? m_modes : m_rates) PutU32(words, e);
+        for (uint32_t e : type == item::kVideoModes ? m_modes : m_rates) PutU32(words, e);
         items.push_back(Item(type, words));
         break;
-    case kItemList2:
+    case item::kWordList:
         for (uint32_t e : list2) PutU32(words, e);
         items.push_back(Item(type, words));
         break;
-    case kItem65Step:
+    case item::kStepSize:
         items.push_back(Item(type, {uint16_t(m_itemValues.at(type))}));
         break;
     default:
@@ -193,43 +200,43 @@ std::vector<std::vector<uint8_t>> CommandStatusModel::ItemsFor(uint8_t type) con
 }
 
 std::vector<uint8_t> CommandStatusModel::Header() const {
-    std::vector<uint8_t> packet(m_layout.headerSize, 0);
-    uint8_t* p = packet.data();
-    std::memcpy(p, m_layout.statusTag, 4);
-    const uint32_t packetFlags = m_handshake ? kPacketHandshake : 0;
-    if (m_family == Family::Alder) {
-        StoreU32(p + 8, m_changedFlags);
-        StoreU32(p + 12, m_changedValues);
-        StoreU32(p + 16, packetFlags);
-        StoreU32(p + 20, m_flags);
-        std::memcpy(p + 24, m_values, 19);
+    const PacketShape& f = m_shape;
+    std::vector<uint8_t> bytes(f.headerBytes, 0);
+    uint8_t* p = bytes.data();
+    std::memcpy(p, f.statusTag, 4);
+    const uint32_t packetFlags = m_handshake ? packet::kHelloAnswer : 0;
+    if (f.splitMasks) {
+        PutLe32(p + f.stsMask, m_changedFlags);
+        PutLe32(p + f.stsValueMask, m_changedValues);
+        PutLe32(p + f.stsFlags, packetFlags);
+        PutLe32(p + f.stsFlagValues, m_flags);
     } else {
-        StoreU32(p + 4, (m_changedFlags & 0xFFFF) | m_changedValues << 16);
-        StoreU32(p + 12, packetFlags | (m_flags & 0xFFFF));
-        std::memcpy(p + 16, m_values, 16);
+        PutLe32(p + f.stsMask, (m_changedFlags & 0xFFFF) | m_changedValues << 16);
+        PutLe32(p + f.stsFlags, packetFlags | (m_flags & 0xFFFF));
     }
-    return packet;
+    std::memcpy(p + f.stsValues, m_values, size_t(f.valueBytes));
+    return bytes;
 }
 
 void CommandStatusModel::Report(const std::vector<std::vector<uint8_t>>& items) {
     if (faults.mute) return;
     size_t next = 0;
     do {
-        std::vector<uint8_t> packet = Header();
+        std::vector<uint8_t> out = Header();
         m_changedFlags = m_changedValues = 0;   // only the first packet reports them
-        const size_t flagsAt = m_family == Family::Alder ? 16 : 12;
+        const size_t flagsAt = m_shape.stsFlags;
         bool any = false;
-        while (next < items.size() && packet.size() + items[next].size() + 2 <= kStatusPacketCapacity) {
-            packet.insert(packet.end(), items[next].begin(), items[next].end());
+        while (next < items.size() && out.size() + items[next].size() + 2 <= packet::kLargest) {
+            out.insert(out.end(), items[next].begin(), items[next].end());
             ++next, any = true;
         }
         if (any) {
-            packet.push_back(0), packet.push_back(0);
-            StoreU32(packet.data() + flagsAt, LoadU32(packet.data() + flagsAt) | kPacketItemsFollow);
+            out.push_back(0), out.push_back(0);
+            PutLe32(out.data() + flagsAt, Le32(out.data() + flagsAt) | packet::kItemsAttached);
         } else if (next < items.size()) {
             ++next;   // an item too large for any packet is not sent
         }
-        m_status.push_back(std::move(packet));
+        m_status.push_back(std::move(out));
     } while (next < items.size());
 }
 
@@ -343,7 +350,7 @@ bool CommandStatusModel::ControlOut(uint8_t request, uint16_t value, uint16_t in
     const uint32_t blockSize = value, address = index;
     if (address == 0) {
         if (length < kBlockHeader) return false;
-        m_writeTag = LoadU32(data);
+        m_writeTag = Le32(data);
         blocks[m_writeTag].assign(blockSize, 0);
     }
     auto found = blocks.find(m_writeTag);

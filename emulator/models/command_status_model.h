@@ -10,11 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "camera_api/cameras/command_status_protocol.h"
+#include "emulator/models/command_status_wire.h"
 
 namespace orvo::emu {
-
-using cmdstat::Family;
 
 class CommandStatusModel {
 public:
@@ -64,6 +62,11 @@ public:
 
     void SetFrameSize(uint16_t width, uint16_t height) { m_width = width, m_height = height; }
     void SetModes(std::vector<uint32_t> modes, std::vector<uint32_t> rates) { m_modes = modes, m_rates = rates; }
+    // Frames per second: the alder family's frame-rate setting (value 13,
+    // which the host may change), the birch family's fixed rate.
+    void SetFrameRate(uint8_t fps);
+    // Seconds per frame at the rate the camera runs at now.
+    double FramePeriod() const noexcept;
     std::vector<uint32_t> list1, list2;                 // reported as items 1 and 13
     std::map<int, std::u16string> text1, text2;         // items 2 and 14
     std::vector<uint8_t> memory = std::vector<uint8_t>(1024);   // requests 0x51 / 0x50
@@ -88,7 +91,7 @@ private:
     void PutBlock(uint32_t tag, uint32_t dataBytes);
 
     Family m_family;
-    const cmdstat::Layout& m_layout;
+    const PacketShape& m_shape;
     bool m_handshake = false;
     uint32_t m_flags = 0;
     uint8_t m_values[32] = {};
@@ -96,6 +99,7 @@ private:
     uint32_t m_changedValues = 0;
     uint16_t m_width = 1280;
     uint16_t m_height = 720;
+    uint8_t m_fixedRate = 30;
     std::vector<uint32_t> m_modes;
     std::vector<uint32_t> m_rates;
     std::map<uint8_t, uint32_t> m_itemValues;

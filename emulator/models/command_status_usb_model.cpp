@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "emulator/models/video_modes.h"
+
 namespace orvo::emu {
 
 namespace {
@@ -25,6 +27,13 @@ std::unique_ptr<CCommandStatusUsbModel> CCommandStatusUsbModel::FromSettings(Fam
     const uint32_t height = SettingNumber(settings, "height", 0);
     if (width && height && width <= 0xFFFF && height <= 0xFFFF) {
         model->m_firmware.SetFrameSize(uint16_t(width), uint16_t(height));
+    }
+    const uint32_t rate = SettingNumber(settings, "rate", 0);
+    if (rate > 0 && rate <= 255) model->m_firmware.SetFrameRate(uint8_t(rate));
+    VideoModes modes;
+    auto text = settings.find("modes");
+    if (text != settings.end() && VideoModes::Parse(text->second, modes)) {
+        model->m_firmware.SetModes(modes.sizes, modes.rates);
     }
     return model;
 }
@@ -58,7 +67,11 @@ UsbStatus CCommandStatusUsbModel::WriteOut(uint8_t endpoint, const uint8_t* data
         const size_t before = m_firmware.WaitingFrameRequests();
         m_firmware.OnCommand(data, length);
         // The data pipe serves each request with as many bytes as it asked for.
-        if (m_firmware.WaitingFrameRequests() > before) m_frameSizes.push_back(m_firmware.Commands().back().dataSize);
+        if (m_firmware.WaitingFrameRequests() > before) {
+            m_frameSizes.push_back(m_firmware.Commands().back().dataSize);
+            const double now = PacingClockSeconds();
+            m_frameReady.push_back(m_paced ? m_pacer.Schedule(now, m_firmware.FramePeriod()) : now);
+        }
         news = m_firmware.WaitingStatus() > 0 || m_firmware.WaitingFrameRequests() > 0;
     }
     *moved = length;
@@ -75,8 +88,18 @@ UsbStatus CCommandStatusUsbModel::ReadPiece(Transfer& transfer, uint8_t* data, u
     return UsbStatus::Ok;
 }
 
+void CCommandStatusUsbModel::SetPaced(bool paced) {
+    win32::CriticalSectionLock lock(m_lock);
+    m_paced = paced;
+}
+
 bool CCommandStatusUsbModel::NextFrameLocked() {
     while (m_firmware.WaitingFrameRequests() > 0 && !m_frameSizes.empty()) {
+        if (!m_frameReady.empty() && m_frameReady.front() > PacingClockSeconds()) {
+            WakeAt(m_frameReady.front());
+            return false;
+        }
+        if (!m_frameReady.empty()) m_frameReady.pop_front();
         const size_t waiting = m_firmware.WaitingFrameRequests();
         const uint32_t size = std::min(m_frameSizes.front(), kMaxFrameBytes);
         if (m_frame.bytes.size() < size) m_frame.bytes.resize(size);

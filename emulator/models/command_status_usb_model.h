@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "emulator/device_settings.h"
+#include "emulator/frame_pacer.h"
 #include "emulator/models/command_status_model.h"
 #include "emulator/usb_model_base.h"
 #include "win32/critical_section.h"
@@ -44,6 +45,14 @@ public:
         return f(m_firmware);
     }
 
+    // The firmware without the lock: for setting the camera up before a host
+    // has opened it, and for reading what it recorded after the host is gone.
+    CommandStatusModel& FirmwareUnlocked() noexcept { return m_firmware; }
+
+    // Frames come at the camera's frame rate (the default) or, for
+    // benchmarks of the host side, as fast as they are asked for.
+    void SetPaced(bool paced);
+
     // Largest frame the data pipe serves; larger requests are cut to it.
     static constexpr uint32_t kMaxFrameBytes = 64u << 20;
 
@@ -61,6 +70,9 @@ private:
     win32::CriticalSection m_lock;
     CommandStatusModel m_firmware;
     std::deque<uint32_t> m_frameSizes;   // sizes of the firmware's waiting frame requests
+    std::deque<double> m_frameReady;     // and when each frame is ready
+    CFramePacer m_pacer;
+    bool m_paced = true;
     Transfer m_status;
     Transfer m_frame;
 };

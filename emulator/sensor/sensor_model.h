@@ -10,22 +10,19 @@
 #include <memory>
 #include <string>
 
+#include "emulator/frame_pacer.h"
 #include "emulator/sensor/sensor_scene.h"
 #include "emulator/usb_model_base.h"
 
 namespace orvo::emu {
 
-constexpr uint16_t kSensorMemoryValue = 0x151;
-constexpr uint8_t kMemoryWrite = 0x20;
-constexpr uint8_t kMemoryReadOn = 0x21;
-constexpr uint8_t kMemoryReadAt = 0x22;
-constexpr uint32_t kSensorMemorySize = 0x4000;
 
 class CSensorUsbModel : public CUsbModelBase {
 public:
     explicit CSensorUsbModel(DeviceIdentity identity, PipeLayout layout = PipeLayout{});
-    // From "key=value" settings: vid, pid, release (hex), illumination and
-    // temperature (kelvin); for the model factory of the emulated WinUsb.dll.
+    // From "key=value" settings: vid, pid, release (hex), illumination,
+    // temperature (kelvin) and scene (tiles or chart); for the model factory
+    // of the emulated WinUsb.dll.
     static std::unique_ptr<CSensorUsbModel> FromSettings(const std::map<std::string, std::string>& settings);
 
     UsbStatus Control(const SetupPacket& setup, uint8_t* data, uint32_t length, uint32_t* moved) override;
@@ -36,6 +33,7 @@ public:
 
     // Scene and memory set-up (before or while the host runs).
     void SetLight(SceneLight light);
+    void SetScene(SceneKind kind);
     void SetPreset1(int32_t red, int32_t blue);
     // A "BadP" list; `declaredCount` may differ from the entries to model a bad header.
     void SetBadPixels(const std::vector<uint32_t>& entries, uint32_t declaredCount);
@@ -48,9 +46,9 @@ public:
     void ShortenNextFrames(uint32_t count);
     void SetChipVersion(uint16_t version);
 
-    SensorRegisters Registers();
+    plum::RegisterFile Registers();
     // The registers the last frame was read out with.
-    SensorRegisters FrameRegisters();
+    plum::RegisterFile FrameRegisters();
     uint32_t FramesSent();
     uint32_t PacketsWithOpcode(uint8_t opcode);
 
@@ -60,15 +58,20 @@ private:
     bool ApplyRuns(const uint8_t* runs, size_t length, std::vector<uint8_t>& echo);
     void QueueEcho(std::vector<uint8_t> echo);
     void QueueFrame(uint32_t requested);
+    // False (and a wake-up booked) while the front frame is still being read out.
+    bool FrontFrameReady();
+    void PopFrame();
 
     win32::CriticalSection m_lock;
-    SensorRegisters m_regs;
-    SensorRegisters m_frameRegs;
+    plum::RegisterFile m_regs;
+    plum::RegisterFile m_frameRegs;
     CSensorScene m_scene;
     std::vector<uint8_t> m_memory;
     uint32_t m_memoryPosition = 0;
     std::deque<std::vector<uint8_t>> m_responses;
     std::deque<std::vector<uint8_t>> m_frames;
+    std::deque<double> m_frameReady;   // when each queued frame has been read out
+    CFramePacer m_pacer;
     size_t m_isochOffset = 0;  // bytes of the front frame sent in packets
     uint32_t m_corruptEchoes = 0;
     uint32_t m_shortFrames = 0;

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "camera_api/cameras/sensor/sensor_registers.h"
+#include "emulator/sensor/sensor_wire.h"
 
 namespace orvo::emu {
 
@@ -15,6 +15,12 @@ struct SceneLight {
     double illumination = 1.0;       // 1.0: a mid-grey lit to level ~100 at 30 ms, gain 1
     int32_t colourTemperature = 5500; // kelvin; lower is redder
 };
+
+// What the sensor looks at: soft grey tiles, or the colour chart of
+// colour_chart.h filling the centred 4:3 area of the sensor.
+enum class SceneKind { Tiles, Chart };
+// The chart is at its best under a lamp of about this colour temperature.
+constexpr int32_t kChartLampKelvin = 3200;
 
 class CSensorScene {
 public:
@@ -24,27 +30,33 @@ public:
     static constexpr int32_t kDefaultRowStart = 12;
 
     // Power-on register image: chip version, full window, PLL off.
-    static SensorRegisters PowerOnRegisters();
+    static plum::RegisterFile PowerOnRegisters();
 
     SceneLight light;
+    SceneKind kind = SceneKind::Tiles;
     // Stuck pixels, (x << 16) | y relative to the default start.
     std::vector<uint32_t> stuckPixels;
 
     // Raw frame size the registers describe.
-    static uint32_t FrameWidth(const SensorRegisters& regs);
-    static uint32_t FrameHeight(const SensorRegisters& regs);
-    static double PixelClockHz(const SensorRegisters& regs);
-    static double RowTimeSeconds(const SensorRegisters& regs);
-    static double ExposureSeconds(const SensorRegisters& regs);
+    static uint32_t FrameWidth(const plum::RegisterFile& regs);
+    static uint32_t FrameHeight(const plum::RegisterFile& regs);
+    static double PixelClockHz(const plum::RegisterFile& regs);
+    static double RowTimeSeconds(const plum::RegisterFile& regs);
+    static double ExposureSeconds(const plum::RegisterFile& regs);
+    // Time from one frame to the next: the window's rows and the vertical
+    // blanking, or the shutter when it is longer.
+    static double FrameSeconds(const plum::RegisterFile& regs);
 
     // Reads one raw frame of FrameWidth x FrameHeight bytes.
-    void Capture(const SensorRegisters& regs, std::vector<uint8_t>& out) const;
+    void Capture(const plum::RegisterFile& regs, std::vector<uint8_t>& out) const;
     // The sensor array column and row behind a raw-frame site, for the
     // first of the binned samples (tests place defects with this).
-    static void SiteToSensor(const SensorRegisters& regs, int32_t column, int32_t row, int32_t* x, int32_t* y);
+    static void SiteToSensor(const plum::RegisterFile& regs, int32_t column, int32_t row, int32_t* x, int32_t* y);
 
 private:
-    double Radiance(int32_t x, int32_t y) const;
+    // Light reaching the site at (x, y) through its colour filter (0 red,
+    // 1 green, 2 blue), before the exposure and the gains.
+    double Radiance(int32_t x, int32_t y, int channel, const double tint[3]) const;
 };
 
 }  // namespace orvo::emu

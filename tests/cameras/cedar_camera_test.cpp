@@ -7,6 +7,7 @@
 
 #include "camera_api/cameras/sensor/sensor_regulation.h"
 #include "camera_api/cameras/zel_cedar.h"
+#include "tests/cameras/sensor_registers_bridge.h"
 #include "emulator/model_device.h"
 #include "emulator/sensor/sensor_model.h"
 #include "win32/unique_handle.h"
@@ -64,7 +65,7 @@ TEST_F(CedarTest, OpenChecksTheChipAndStartsThePll) {
     EXPECT_FALSE(Open());
     model.SetChipVersion(0x1801);
     ASSERT_TRUE(Open());
-    const SensorRegisters regs = model.Registers();
+    const SensorRegisters regs = test::AsLibrary(model.Registers());
     EXPECT_EQ(regs.value[kRegPllControl] & 3, 3);
     EXPECT_EQ(regs.value[kRegPllConfig], 0x1801);
     EXPECT_EQ(regs.value[kRegPllDivider], 11);
@@ -218,7 +219,7 @@ TEST_F(CedarTest, FullSensorStillSlowsThePixelClockAndVideoResumes) {
     FrameDesc desc{};
     ASSERT_EQ(camera->GetFrame(stillSet, &frameIndex, &desc), ORVO_OK);
     EXPECT_EQ(camera->ReleaseFrame(stillSet, frameIndex), ORVO_OK);
-    const SensorRegisters after = model.Registers();
+    const SensorRegisters after = test::AsLibrary(model.Registers());
     EXPECT_EQ(after.value[kRegPllDivider], 11);
     EXPECT_EQ(after.value[kRegColumnSize], 4 * 328 - 1);  // the video window (binned 4 x 4) is back
     ASSERT_EQ(camera->StartCapture(video), ORVO_OK);
@@ -311,7 +312,7 @@ TEST_F(CedarTest, SettingsReachTheSensorRegisters) {
     EXPECT_EQ(Set(39, 48), ORVO_OK);
     EXPECT_EQ(Set(51, 1), ORVO_OK);
     EXPECT_EQ(camera->UpdateParams(), ORVO_OK);
-    SensorRegisters regs = model.Registers();
+    SensorRegisters regs = test::AsLibrary(model.Registers());
     EXPECT_EQ(regs.value[kRegPllDivider], 5);
     EXPECT_EQ(regs.value[kRegRowAddressMode], 3);  // skipping only: no bin field
     EXPECT_EQ(regs.value[kRegColumnAddressMode], 3);
@@ -319,7 +320,7 @@ TEST_F(CedarTest, SettingsReachTheSensorRegisters) {
     EXPECT_EQ(Set(39, 24), ORVO_OK);
     EXPECT_EQ(Set(51, 0), ORVO_OK);
     EXPECT_EQ(camera->UpdateParams(), ORVO_OK);
-    regs = model.Registers();
+    regs = test::AsLibrary(model.Registers());
     EXPECT_EQ(regs.value[kRegPllDivider], 11);
     EXPECT_EQ(regs.value[kRegRowAddressMode], 3 << 4 | 3);
 
@@ -330,7 +331,7 @@ TEST_F(CedarTest, SettingsReachTheSensorRegisters) {
     EXPECT_EQ(Set(52, 1), ORVO_OK);
     EXPECT_EQ(Set(53, 1), ORVO_OK);
     EXPECT_EQ(camera->UpdateParams(), ORVO_OK);
-    regs = model.Registers();
+    regs = test::AsLibrary(model.Registers());
     EXPECT_EQ(regs.value[kRegGreen1Gain], (12 << 8 | 8) | 0x40);
     EXPECT_EQ(regs.value[kRegGreen2Gain], regs.value[kRegGreen1Gain]);
     EXPECT_EQ(Get(2), 20);

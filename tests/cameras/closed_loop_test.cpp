@@ -10,6 +10,7 @@
 #include "camera_api/cameras/sensor/sensor_context.h"
 #include "camera_api/cameras/sensor/sensor_regulation.h"
 #include "camera_api/cameras/sensor/sensor_timing.h"
+#include "tests/cameras/sensor_registers_bridge.h"
 #include "emulator/sensor/sensor_scene.h"
 #include "sensor_plant.h"
 
@@ -23,7 +24,7 @@ protected:
     ClosedLoop() : ctx(kWidth, kHeight), reg(plant) {
         const SensorGeometry sensor{emu::CSensorScene::kSensorWidth, emu::CSensorScene::kSensorHeight,
                                     emu::CSensorScene::kDefaultColumnStart, emu::CSensorScene::kDefaultRowStart};
-        plant.regs = emu::CSensorScene::PowerOnRegisters();
+        plant.regs = test::AsLibrary(emu::CSensorScene::PowerOnRegisters());
         plant.regs.value[kRegPllControl] = kPllPower | kPllUse;
         plant.regs.value[kRegPllConfig] = kPllConfig;
         plant.regs.value[kRegPllDivider] = PllOutputDivider(24) - 1;
@@ -50,7 +51,7 @@ protected:
 
     // One regulated step on a freshly captured frame; returns the luminance error.
     int32_t Step() {
-        scene.Capture(plant.regs, raw);
+        scene.Capture(test::AsEmulated(plant.regs), raw);
         EXPECT_TRUE(ctx.renderer.Render(image.data(), raw.data(), kWidth + 8, kHeight + 8));
         RegulationMeans m{ctx.renderer.GetMeanRed(), ctx.renderer.GetMeanGreen(), ctx.renderer.GetMeanBlue(),
                           ctx.renderer.GetBrightCount(), false};

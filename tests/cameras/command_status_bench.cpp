@@ -12,7 +12,8 @@
 
 #include "camera_api/cameras/command_status_camera.h"
 #include "emulator/models/frame_pattern.h"
-#include "emulator/models/model_device.h"
+#include "emulator/model_device.h"
+#include "emulator/models/command_status_usb_model.h"
 #include "win32/unique_handle.h"
 
 using namespace orvo;
@@ -40,9 +41,11 @@ double NowMs() {
 
 int main(int argc, char** argv) {
     const int frames = argc > 1 ? std::atoi(argv[1]) : 300;
-    emu::CommandStatusModel model(cmdstat::Family::Alder);
-    model.stampOnly = true;
-    emu::ModelDevice device(model);
+    emu::CCommandStatusUsbModel model(emu::Family::Alder, emu::DeviceIdentity{}, emu::PipeLayout{});
+    model.FirmwareUnlocked().stampOnly = true;
+    model.SetPaced(false);   // the host side's cost, not the camera's frame time
+    emu::CModelDevice device(model, false);
+    if (!device.Open(L"in-process", nullptr)) return 1;
     auto camera = std::make_unique<CZelAlder>(&device);
     DeviceRecord record{};
     int set = -1;

@@ -88,7 +88,7 @@ TEST(CommandStatusCamera, ParameterTablesOfBothFamilies) {
     ASSERT_EQ(alder.camera->GetParamRange(-1, 24, &range), ORVO_OK);
     EXPECT_EQ(range.max, 0x8000);
     EXPECT_EQ(alder.Get(63), 0) << "item 6 is not asked for: the camera reports it when it has one";
-    alder.device.WithModel([](CommandStatusModel& m) { m.SetItemValue(cmdstat::kItem63Value, 100); });
+    alder.WithModel([](CommandStatusModel& m) { m.SetItemValue(cmdstat::kItem63Value, 100); });
     ASSERT_TRUE(alder.WaitUntil([&] { return alder.Get(63) == 100; }));
     EXPECT_EQ(alder.Get(24) & 0x4000, 0x4000);
     EXPECT_EQ(alder.Set(6, 3), ORVO_OK);
@@ -113,7 +113,7 @@ TEST(CommandStatusCamera, BirchCapabilityWordGatesItsOptionalParameters) {
     CommandStatusRig rig(Family::Birch);
     ASSERT_TRUE(rig.Open());
     EXPECT_EQ(rig.Get(65), 512);
-    rig.device.WithModel([](CommandStatusModel& m) { m.SetItemValue(cmdstat::kItemCapabilities, 0x1); });
+    rig.WithModel([](CommandStatusModel& m) { m.SetItemValue(cmdstat::kItemCapabilities, 0x1); });
     int value = -1;
     ASSERT_TRUE(rig.WaitUntil([&] { return rig.camera->GetParam(-1, 65, &value) == ORVO_E_BAD_PARAM; }));
     EXPECT_EQ(value, 512) << "the value is still written";
@@ -178,14 +178,14 @@ TEST(CommandStatusCamera, ChangesMadeOnTheCameraAreQueuedAndSignalled) {
     ASSERT_TRUE(rig.camera->EnableCameraEvent(kEventStatus, statusEvent.get()));
     EXPECT_EQ(rig.Get(46), 47);
 
-    rig.device.WithModel([](CommandStatusModel& m) { m.ChangeValue(15, 77); });
+    rig.WithModel([](CommandStatusModel& m) { m.ChangeValue(15, 77); });
     ASSERT_EQ(::WaitForSingleObject(statusEvent.get(), 3000), WAIT_OBJECT_0);
     EXPECT_EQ(rig.Get(4), 77);
     EXPECT_EQ(rig.Get(24) & 0x800, 0x800);
     EXPECT_EQ(rig.Get(46), 4);
     EXPECT_EQ(rig.Get(46), 47);
 
-    rig.device.WithModel([](CommandStatusModel& m) { m.SetItemValue(cmdstat::kItem65Value, 1024); });
+    rig.WithModel([](CommandStatusModel& m) { m.SetItemValue(cmdstat::kItem65Value, 1024); });
     ASSERT_TRUE(rig.WaitUntil([&] { return rig.Get(65) == 1024; }));
     EXPECT_EQ(rig.Get(24) & 0x8000, 0x8000);
 }
@@ -207,7 +207,7 @@ TEST(CommandStatusCamera, MalformedStatusPacketsChangeNothing) {
     std::vector<uint8_t> itemPastEnd(good.begin(), good.begin() + 56);
     itemPastEnd.insert(itemPastEnd.end(), {cmdstat::kItem63Value, 40, 1, 0});
     cmdstat::StoreU32(&itemPastEnd[12], 0);
-    rig.device.WithModel([&](CommandStatusModel& m) {
+    rig.WithModel([&](CommandStatusModel& m) {
         m.InjectStatus(shortPacket);
         m.InjectStatus(wrongTag);
         m.InjectStatus(itemPastEnd);
@@ -218,7 +218,7 @@ TEST(CommandStatusCamera, MalformedStatusPacketsChangeNothing) {
     EXPECT_EQ(rig.Get(63), before63);
     EXPECT_EQ(rig.Get(46), 47);
 
-    rig.device.WithModel([&](CommandStatusModel& m) { m.InjectStatus(good); });
+    rig.WithModel([&](CommandStatusModel& m) { m.InjectStatus(good); });
     ASSERT_TRUE(rig.WaitUntil([&] { return rig.Get(4) == 200; }));
     EXPECT_EQ(rig.Get(63), 9);
 }
@@ -296,7 +296,7 @@ TEST(CommandStatusCamera, StoredBlocksAreReadAndWrittenInParts) {
         int32_t total;
         uint8_t data[600];
     } block{};
-    const auto expected = rig.device.WithModel([](CommandStatusModel& m) { return m.blocks.at(m.Tag("CALB")); });
+    const auto expected = rig.WithModel([](CommandStatusModel& m) { return m.blocks.at(m.Tag("CALB")); });
     ASSERT_EQ(rig.camera->GetInfo(12, &block), ORVO_OK);
     EXPECT_EQ(block.id, 12);
     EXPECT_EQ(block.tag, CommandStatusModel::Tag("CALB"));
@@ -315,7 +315,7 @@ TEST(CommandStatusCamera, StoredBlocksAreReadAndWrittenInParts) {
     for (int i = 0; i < 20; ++i) write.data[i] = uint8_t(0xC0 + i);
     ASSERT_EQ(rig.camera->SetInfo(11, &write), ORVO_OK);
     EXPECT_EQ(write.offset, 20);
-    const auto stored = rig.device.WithModel([](CommandStatusModel& m) { return m.blocks.at(m.Tag("GUID")); });
+    const auto stored = rig.WithModel([](CommandStatusModel& m) { return m.blocks.at(m.Tag("GUID")); });
     ASSERT_EQ(stored.size(), 32u);
     EXPECT_EQ(std::memcmp(stored.data(), "GUID", 4), 0);
     EXPECT_EQ(stored[12], 0xC0);

@@ -120,7 +120,7 @@ TEST(CommandStatusStream, ChangesRideOnFrameRequestsWhileStreaming) {
     ASSERT_EQ(rig.Set(4, 99), ORVO_OK);
     ASSERT_EQ(rig.camera->UpdateParams(), ORVO_OK);
     ASSERT_TRUE(rig.WaitUntil([&] { return rig.Get(4) == 99; }));
-    const auto commands = rig.device.WithModel([](CommandStatusModel& m) { return m.Commands(); });
+    const auto commands = rig.WithModel([](CommandStatusModel& m) { return m.Commands(); });
     bool carried = false;
     for (const auto& command : commands) {
         EXPECT_NE(command.command, cmdstat::kCommandParamsOnly) << "no separate parameter command";
@@ -145,7 +145,7 @@ TEST(CommandStatusStream, ShortAndMissingFramesAreReportedAndTheStreamGoesOn) {
     rig.Get(24);
     ASSERT_EQ(rig.camera->StartCapture(stream.set), ORVO_OK);
     ASSERT_TRUE(stream.TakeAndRelease());
-    rig.device.WithModel([](CommandStatusModel& m) {
+    rig.WithModel([](CommandStatusModel& m) {
         m.faults.shortFrames = 2;
         m.faults.droppedFrames = 1;
     });
@@ -167,7 +167,7 @@ TEST(CommandStatusStream, UnplugEndsTheVideoThreadWithAnError) {
     uint32_t counter;
     PatternCheck check;
     ASSERT_TRUE(stream.Take(&index, &counter, &check));
-    rig.device.Unplug();
+    rig.usb.Unplug();
     rig.camera->DeviceRemoved();
     ASSERT_TRUE(rig.WaitUntil([&] { return (rig.Get(24) & kStatusVideoThreadError) != 0; }));
     EXPECT_EQ(rig.camera->StopCapture(), ORVO_OK);
@@ -203,7 +203,7 @@ TEST(CommandStatusStream, AFailedStillIsReported) {
     rig.Get(24);
     win32::UniqueHandle statusEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     rig.camera->EnableCameraEvent(kEventStatus, statusEvent.get());
-    rig.device.WithModel([](CommandStatusModel& m) { m.faults.shortFrames = 1; });
+    rig.WithModel([](CommandStatusModel& m) { m.faults.shortFrames = 1; });
     ASSERT_EQ(rig.camera->StartCapture(still.set), ORVO_OK);
     int seen = 0;
     ASSERT_TRUE(rig.WaitUntil([&] {
@@ -245,7 +245,7 @@ TEST(CommandStatusStream, ACameraThatGrowsAfterOpeningCannotOverrunItsStaging) {
         CommandStatusRig rig(Family::Alder);
         ASSERT_TRUE(rig.Open());
         Stream still(rig, 1280, 720, 1, kBufferKindStill);
-        rig.device.WithModel([width](CommandStatusModel& m) {
+        rig.WithModel([width](CommandStatusModel& m) {
             m.SetFrameSize(width, uint16_t(width * 9 / 16));
             m.ReportItem(cmdstat::kItemFrameSize);
         });

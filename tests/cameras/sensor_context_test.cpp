@@ -5,6 +5,7 @@
 #include "camera_api/cameras/sensor/sensor_context.h"
 #include "camera_api/cameras/sensor/sensor_registers.h"
 #include "camera_api/cameras/sensor/sensor_timing.h"
+#include "tests/cameras/sensor_registers_bridge.h"
 #include "emulator/sensor/sensor_scene.h"
 
 namespace orvo {
@@ -123,7 +124,7 @@ TEST(SensorContext, BadPixelsLandWhereTheSensorShowsThem) {
     for (int factor : {1, 2}) {
         for (int mirror = 0; mirror < 4; ++mirror) {
             const bool columnMirror = mirror & 1, rowMirror = mirror & 2;
-            SensorRegisters regs = emu::CSensorScene::PowerOnRegisters();
+            SensorRegisters regs = test::AsLibrary(emu::CSensorScene::PowerOnRegisters());
             CSensorContext ctx(96, 64);
             ctx.columnFactorMinus1 = ctx.rowFactorMinus1 = factor - 1;
             ctx.x = 40;
@@ -132,14 +133,14 @@ TEST(SensorContext, BadPixelsLandWhereTheSensorShowsThem) {
             ctx.ProgramTiming(regs, TimingSettings{});
             ctx.ProgramWindow(regs, sensor, columnMirror, rowMirror);
             regs.value[kRegReadMode] = (columnMirror ? kReadModeColumnMirror : 0) | (rowMirror ? kReadModeRowMirror : 0);
-            ASSERT_EQ(emu::CSensorScene::FrameWidth(regs), 104u);
+            ASSERT_EQ(emu::CSensorScene::FrameWidth(test::AsEmulated(regs)), 104u);
             // Every site of the frame that the renderer can repair.
             std::vector<uint32_t> list;
             std::vector<uint32_t> where;
             for (int r = 2; r <= 64 + 5; r += 7) {
                 for (int c = 2; c <= 96 + 5; c += 5) {
                     int32_t sx, sy;
-                    emu::CSensorScene::SiteToSensor(regs, c, r, &sx, &sy);
+                    emu::CSensorScene::SiteToSensor(test::AsEmulated(regs), c, r, &sx, &sy);
                     list.push_back(static_cast<uint32_t>(sx) << 16 | static_cast<uint32_t>(sy));
                     where.push_back(static_cast<uint32_t>(c + r * 104));
                 }

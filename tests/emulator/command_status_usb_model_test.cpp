@@ -129,6 +129,31 @@ TEST(CommandStatusUsbModel, TheAlderCameraStreamsInProcess) {
     EXPECT_TRUE(model->HostErrors().empty());
 }
 
+TEST(CommandStatusUsbModel, TheDescriptionGivesTheAlderCameraItsVideoModes) {
+    auto model = CCommandStatusUsbModel::FromSettings(emu::Family::Alder,
+                                                      {{"modes", "640x480@30/15,1280x720@30,320x240@60"}});
+    emu::CModelDevice device(*model);
+    ASSERT_TRUE(device.Open(L"in-process", nullptr));
+    auto camera = CreateModelCamera(9, &device);
+    ASSERT_TRUE(camera);
+    ASSERT_TRUE(camera->Initialize(Record(9)));
+    int32_t pairs[4 + 2 * 16] = {};
+    pairs[0] = 10;
+    pairs[1] = 1;
+    ASSERT_EQ(camera->GetInfo(10, pairs), ORVO_OK);
+    EXPECT_EQ(pairs[2], 2);
+    EXPECT_EQ(pairs[3], 3);
+    EXPECT_EQ(uint32_t(pairs[4]), 720u << 16 | 1280u);
+    EXPECT_EQ(pairs[5], 30);
+    EXPECT_EQ(uint32_t(pairs[6]), 240u << 16 | 320u);
+    EXPECT_EQ(pairs[7], 60);
+    // Only the sizes of the list make video buffers.
+    int buffer = -1;
+    EXPECT_EQ(camera->CreateBuffer(0, 1, 0, 800, 600, 3, &buffer), ORVO_E_OUT_OF_RANGE);
+    EXPECT_EQ(camera->CreateBuffer(0, 1, 0, 320, 240, 3, &buffer), ORVO_OK);
+    EXPECT_EQ(camera->DeleteBuffer(buffer), ORVO_OK);
+}
+
 TEST(CommandStatusUsbModel, APluggedCameraStreamsThroughTheEmulatedWinUsb) {
     std::wstring serial = test::UniqueName(L"U");
     serial.erase(std::remove(serial.begin(), serial.end(), L'_'), serial.end());

@@ -3,6 +3,8 @@
 #pragma once
 #include <windows.h>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "camera_api/api/orvo_api_client.h"
 
@@ -19,6 +21,8 @@ void PumpFor(DWORD ms);
 std::string ResultText(int32_t result);
 // " (range MIN..MAX, step S)" for a camera-wide parameter, or "" when it has none.
 std::string RangeText(orvo::OrvoApiClient& api, int handle, int paramId);
+// "exposure (parameter 0) = 33333 us (range ...)": a value with its name, unit and range.
+std::string ValueText(orvo::OrvoApiClient& api, int handle, int paramId, int value);
 
 // Opens a camera by device id, printing why when it cannot.
 int OpenCamera(orvo::OrvoApiClient& api, int deviceId);
@@ -30,7 +34,10 @@ int CommandList(orvo::OrvoApiClient& api);
 int CommandInfo(orvo::OrvoApiClient& api, int deviceId);
 int CommandGet(orvo::OrvoApiClient& api, int deviceId, int paramId);
 int CommandSet(orvo::OrvoApiClient& api, int deviceId, int paramId, int value);
-int CommandGrab(orvo::OrvoApiClient& api, int deviceId, int frames, int width, int height, const std::wstring& outDir);
+// Grabs after applying `settings` (parameter, value) and prints the values the
+// camera's regulation settled on.
+int CommandGrab(orvo::OrvoApiClient& api, int deviceId, int frames, int width, int height, const std::wstring& outDir,
+                const std::vector<std::pair<int, int>>& settings);
 int CommandWatch(orvo::OrvoApiClient& api, int deviceId, int seconds);
 
 }  // namespace orvocam

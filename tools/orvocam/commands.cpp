@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "tools/orvocam/client.h"
+#include "tools/orvocam/param_names.h"
 #include "win32/message_wait.h"
 #include "win32/unique_handle.h"
 
@@ -78,6 +79,12 @@ std::string RangeText(orvo::OrvoApiClient& api, int handle, int paramId) {
     return text;
 }
 
+std::string ValueText(orvo::OrvoApiClient& api, int handle, int paramId, int value) {
+    const std::string label = FindParamName(paramId) ? ParamLabel(paramId) + " (parameter " + std::to_string(paramId) + ")"
+                                                     : ParamLabel(paramId);
+    return label + " = " + std::to_string(value) + ParamUnit(paramId) + RangeText(api, handle, paramId);
+}
+
 int OpenCamera(orvo::OrvoApiClient& api, int deviceId) {
     int handle = 0;
     const int32_t result = api.orvo_Open(deviceId, &handle);
@@ -106,7 +113,9 @@ int CommandInfo(orvo::OrvoApiClient& api, int deviceId) {
         if (e.inUse) {
             std::printf("  supported parameters:");
             for (int param = 0; param < 100; ++param) {
-                if (api.orvo_IsParamSupported(deviceId, param) == ORVO_OK) std::printf(" %d", param);
+                if (api.orvo_IsParamSupported(deviceId, param) != ORVO_OK) continue;
+                if (FindParamName(param)) std::printf(" %d (%s)", param, ParamLabel(param).c_str());
+                else std::printf(" %d", param);
             }
             std::printf("\n  (open in another program: values and records not shown)\n");
             return 0;
@@ -124,9 +133,9 @@ int CommandGet(orvo::OrvoApiClient& api, int deviceId, int paramId) {
     int value = 0;
     const int32_t result = api.orvo_GetParam(handle, -1, paramId, &value);
     if (result == ORVO_OK) {
-        std::printf("parameter %d = %d%s\n", paramId, value, RangeText(api, handle, paramId).c_str());
+        std::printf("%s\n", ValueText(api, handle, paramId, value).c_str());
     } else {
-        std::printf("error: parameter %d could not be read: %s\n", paramId, ResultText(result).c_str());
+        std::printf("error: %s could not be read: %s\n", ParamLabel(paramId).c_str(), ResultText(result).c_str());
     }
     api.orvo_Close(handle);
     return result == ORVO_OK ? 0 : 1;
@@ -138,9 +147,10 @@ int CommandSet(orvo::OrvoApiClient& api, int deviceId, int paramId, int value) {
     int32_t result = api.orvo_SetParam(handle, -1, paramId, &value);
     if (result == ORVO_OK) result = api.orvo_UpdateParams(handle);
     if (result == ORVO_OK) {
-        std::printf("parameter %d set to %d\n", paramId, value);
+        std::printf("%s set to %d%s\n", ParamLabel(paramId).c_str(), value, ParamUnit(paramId).c_str());
     } else {
-        std::printf("error: parameter %d could not be set to %d: %s\n", paramId, value, ResultText(result).c_str());
+        std::printf("error: %s could not be set to %d: %s\n", ParamLabel(paramId).c_str(), value,
+                    ResultText(result).c_str());
     }
     api.orvo_Close(handle);
     return result == ORVO_OK ? 0 : 1;

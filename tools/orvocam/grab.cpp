@@ -6,6 +6,7 @@
 
 #include "tools/orvocam/client.h"
 #include "tools/orvocam/image_files.h"
+#include "tools/orvocam/param_names.h"
 #include "win32/unique_handle.h"
 
 namespace orvocam {
@@ -21,6 +22,34 @@ std::string Narrow(const std::wstring& text) {
     return out;
 }
 
+// Applies the grab's settings before capture starts.
+bool ApplySettings(orvo::OrvoApiClient& api, int handle, const std::vector<std::pair<int, int>>& settings) {
+    for (const auto& [param, value] : settings) {
+        int v = value;
+        const int32_t result = api.orvo_SetParam(handle, -1, param, &v);
+        if (result != ORVO_OK) {
+            std::printf("error: %s could not be set to %d: %s\n", ParamLabel(param).c_str(), value,
+                        ResultText(result).c_str());
+            return false;
+        }
+    }
+    const int32_t result = settings.empty() ? ORVO_OK : api.orvo_UpdateParams(handle);
+    if (result != ORVO_OK) std::printf("error: the settings could not be sent: %s\n", ResultText(result).c_str());
+    return result == ORVO_OK;
+}
+
+// What the camera's regulation arrived at: exposure, gains and frame rate,
+// those the camera has.
+void PrintSettled(orvo::OrvoApiClient& api, int handle) {
+    std::string line;
+    for (int param : {0, 1, 2, 3, 17}) {
+        int value = 0;
+        if (api.orvo_GetParam(handle, -1, param, &value) != ORVO_OK) continue;
+        line += (line.empty() ? "" : ", ") + ParamLabel(param) + " " + std::to_string(value) + ParamUnit(param);
+    }
+    if (!line.empty()) std::printf("settled: %s\n", line.c_str());
+}
+
 }  // namespace
 
 // Raw-sensor cameras deliver bottom-up frames, the others top-down ones.
@@ -34,10 +63,15 @@ bool FramesAreBottomUp(orvo::OrvoApiClient& api, int deviceId) {
     return false;
 }
 
-int CommandGrab(orvo::OrvoApiClient& api, int deviceId, int frames, int width, int height, const std::wstring& outDir) {
+int CommandGrab(orvo::OrvoApiClient& api, int deviceId, int frames, int width, int height, const std::wstring& outDir,
+                const std::vector<std::pair<int, int>>& settings) {
     const int dibHeight = FramesAreBottomUp(api, deviceId) ? height : -height;
     const int handle = OpenCamera(api, deviceId);
     if (!handle) return 1;
+    if (!ApplySettings(api, handle, settings)) {
+        api.orvo_Close(handle);
+        return 1;
+    }
     int exitCode = 1;
     int buffer = -1;
     orvo::win32::UniqueHandle frameEvent(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
@@ -65,6 +99,7 @@ int CommandGrab(orvo::OrvoApiClient& api, int deviceId, int frames, int width, i
             api.orvo_ReleaseFrame(handle, buffer, index);
         }
         const double seconds = static_cast<double>(::GetTickCount64() - start) / 1000.0;
+        PrintSettled(api, handle);
         api.orvo_StopCapture(handle);
         if (!pictures.empty()) {
             std::printf("%zu frame(s) in %.2f s: %.1f frames per second, %d dropped\n", pictures.size(), seconds,

@@ -4,8 +4,11 @@
 #include <cstdio>
 #include <cwchar>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "tools/orvocam/client.h"
+#include "tools/orvocam/param_names.h"
 
 namespace {
 
@@ -13,9 +16,10 @@ void Usage() {
     std::printf(
         "usage: orvocam [list]                      library version and the cameras\n"
         "       orvocam info ID                     model, strings, info records, parameters\n"
-        "       orvocam get ID PARAM                read a parameter\n"
+        "       orvocam get ID PARAM                read a parameter (a number or a name)\n"
         "       orvocam set ID PARAM VALUE          change a parameter and send it\n"
-        "       orvocam grab ID N [WxH] [--out DIR] capture N frames to BMP and PNG files\n"
+        "       orvocam grab ID N [WxH] [--out DIR] [--set PARAM=VALUE]...\n"
+        "                                           capture N frames to BMP and PNG files\n"
         "       orvocam watch [SECONDS] [ID]        report camera changes as they happen\n");
 }
 
@@ -25,6 +29,20 @@ bool ParseInt(const wchar_t* text, int* value) {
     if (!text[0] || *end) return false;
     *value = static_cast<int>(v);
     return true;
+}
+
+std::string Narrow(const wchar_t* text) {
+    std::string out;
+    for (; *text; ++text) out.push_back(*text < 128 ? char(*text) : '?');
+    return out;
+}
+
+// A parameter id or name; says why when it is neither.
+bool ParseParam(const wchar_t* text, int* id) {
+    std::string error;
+    if (orvocam::ResolveParam(Narrow(text), id, &error)) return true;
+    std::printf("error: %s\n", error.c_str());
+    return false;
 }
 
 }  // namespace
@@ -56,24 +74,37 @@ int wmain(int argc, wchar_t** argv) {
     int id = 0, a = 0, b = 0;
     if (command == L"list") return orvocam::CommandList(api);
     if (command == L"info" && argc == 3 && ParseInt(argv[2], &id)) return orvocam::CommandInfo(api, id);
-    if (command == L"get" && argc == 4 && ParseInt(argv[2], &id) && ParseInt(argv[3], &a)) {
+    if (command == L"get" && argc == 4 && ParseInt(argv[2], &id)) {
+        if (!ParseParam(argv[3], &a)) return 2;
         return orvocam::CommandGet(api, id, a);
     }
-    if (command == L"set" && argc == 5 && ParseInt(argv[2], &id) && ParseInt(argv[3], &a) && ParseInt(argv[4], &b)) {
+    if (command == L"set" && argc == 5 && ParseInt(argv[2], &id) && ParseInt(argv[4], &b)) {
+        if (!ParseParam(argv[3], &a)) return 2;
         return orvocam::CommandSet(api, id, a, b);
     }
     if (command == L"grab" && argc >= 4 && ParseInt(argv[2], &id) && ParseInt(argv[3], &a) && a > 0) {
         int width = 640, height = 480;
         std::wstring out = L"out";
+        std::vector<std::pair<int, int>> settings;
         for (int i = 4; i < argc; ++i) {
             if (std::wcscmp(argv[i], L"--out") == 0 && i + 1 < argc) {
                 out = argv[++i];
+            } else if (std::wcscmp(argv[i], L"--set") == 0 && i + 1 < argc) {
+                std::wstring setting = argv[++i];
+                const size_t eq = setting.find(L'=');
+                int param = 0, value = 0;
+                if (eq == std::wstring::npos || !ParseInt(setting.c_str() + eq + 1, &value)) {
+                    Usage();
+                    return 2;
+                }
+                if (!ParseParam(setting.substr(0, eq).c_str(), &param)) return 2;
+                settings.emplace_back(param, value);
             } else if (std::swscanf(argv[i], L"%dx%d", &width, &height) != 2 || width <= 0 || height <= 0) {
                 Usage();
                 return 2;
             }
         }
-        return orvocam::CommandGrab(api, id, a, width, height, out);
+        return orvocam::CommandGrab(api, id, a, width, height, out, settings);
     }
     if (command == L"watch") {
         int seconds = 10;

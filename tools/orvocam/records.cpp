@@ -16,7 +16,7 @@ void PrintParameters(orvo::OrvoApiClient& api, int deviceId, int handle) {
         if (api.orvo_IsParamSupported(deviceId, param) != ORVO_OK) continue;
         int value = 0;
         if (api.orvo_GetParam(handle, -1, param, &value) != ORVO_OK) continue;  // per-buffer ones need a set
-        std::printf("    %2d = %d%s\n", param, value, RangeText(api, handle, param).c_str());
+        std::printf("    %s\n", ValueText(api, handle, param, value).c_str());
     }
 }
 
