@@ -314,6 +314,7 @@ static NTSTATUS Publish(PIRP irp, ULONG inputBytes) {
     WCHAR nameBuffer[64];
     NTSTATUS status = STATUS_SUCCESS;
     DEVICE_EXTENSION* ext;
+    int i;
     if (inputBytes != sizeof(ZKSP_PUBLISH)) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
     in->tail[ZKSP_MAX_TAIL - 1] = 0;
     KeAcquireSpinLock(&g_lock, &irql);
@@ -337,6 +338,13 @@ static NTSTATUS Publish(PIRP irp, ULONG inputBytes) {
     Unlink(c);
     RtlZeroMemory(c->linkName, sizeof(c->linkName));
     Compose(c->linkName, ZKSP_MAX_TAIL + 16, L"\\DosDevices\\", in->tail, -1);
+    /* A node path is used again once its node is gone: the link goes to the new camera. */
+    for (i = 0; i < ZKSP_MAX_CAMERAS; ++i) {
+        if (i != slot && g_cameras[i].linked && _wcsicmp(g_cameras[i].linkName, c->linkName) == 0) {
+            Unlink(&g_cameras[i]);
+            g_cameras[i].published = FALSE;
+        }
+    }
     RtlInitUnicodeString(&link, c->linkName);
     RtlInitUnicodeString(&deviceName, NULL);
     {

@@ -16,6 +16,9 @@ class KsProxyRig {
 public:
     bool Start() {
         const std::wstring bin = ExeFolder();
+        // A fresh driver: nothing left from an earlier run.
+        ChildProcess uninstall;
+        if (uninstall.Start(bin + L"orvo_ksproxy.exe", L"uninstall")) uninstall.Wait();
         ChildProcess install;
         if (!install.Start(bin + L"orvo_ksproxy.exe", L"install \"" + bin + L"zelksproxy.sys\"") || install.Wait() != 0)
             return false;

@@ -58,7 +58,10 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(proxy.Start());
         serial = test::UniqueSerial(L"pf");
-        ASSERT_TRUE(bus.Plug(kUsbDeviceInterfaceClass, test::AlderCamera(serial), &plugged))
+        emu::DeviceSettings settings = test::AlderCamera(serial);
+        settings["width"] = "640";
+        settings["height"] = "480";
+        ASSERT_TRUE(bus.Plug(kUsbDeviceInterfaceClass, settings, &plugged))
             << test::Narrow(bus.LastError());
         ASSERT_TRUE(client.Start());
         // Wine frees a device-instance handle with the SetupAPI set that
@@ -209,14 +212,16 @@ TEST_F(ProxyFeedTest, RegistersExactlyAndFeedsWhileTheApplicationStreams) {
 }
 
 TEST_F(ProxyFeedTest, CameraHeldElsewhereGivesThePlaceholderUntilReleased) {
+    // The feeder reads the camera's size at its start; another process opens
+    // the camera after that.
+    ProxyFeeder feeder;
+    const GUID id = StartAndAttach(feeder);
     const std::wstring name = test::UniqueName(L"pf_peer");
     win32::UniqueHandle peerReady(CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
     test::ChildProcess peer;
     ASSERT_TRUE(peer.Start(test::ExeFolder() + L"system_camera_peer.exe", serial + L" " + name + L" 60"));
     ASSERT_TRUE(test::WaitPumping(peerReady.get(), 30000));
 
-    ProxyFeeder feeder;
-    const GUID id = StartAndAttach(feeder);
     win32::UniqueHandle active(CreateEventW(nullptr, TRUE, FALSE, ProxyEventName(ProxyEvent::Active, id).c_str()));
     SetEvent(active.get());
     ASSERT_TRUE(WaitFrame(id, 0, [](auto& p, auto&) { return IsPlaceholder(p); }));

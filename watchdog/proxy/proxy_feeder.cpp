@@ -177,6 +177,7 @@ HRESULT ProxyFeeder::Attach() noexcept {
     if (m_thread) return S_OK;
     m_threadStop.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (m_threadStop) m_thread.reset(::CreateThread(nullptr, 0, &ProxyFeeder::ThreadMain, this, 0, nullptr));
+    if (m_thread) m_stopSignal = m_threadStop.get();
     if (!m_thread) {
         hr = HResultFromLastError();
         m_threadStop.reset();
@@ -424,6 +425,9 @@ void ProxyFeeder::StopCapture() noexcept {
 
 void ProxyFeeder::Stop() noexcept {
     if (m_wedged) return;
+    // Signalled before the lock is taken: the thread may hold the lock while
+    // it waits on a write, and that wait ends on this event.
+    if (HANDLE signal = m_stopSignal.exchange(nullptr)) ::SetEvent(signal);
     win32::UniqueHandle thread, stop;
     {
         win32::CriticalSectionLock lock(m_lock);

@@ -7,6 +7,7 @@
 // takes the feeder lock for each step and reads only its copies outside it.
 #pragma once
 #include <windows.h>
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -64,6 +65,9 @@ private:
     ProxyBinding m_proxy;
     win32::UniqueHandle m_thread;
     win32::UniqueHandle m_threadStop;
+    // The stop event for Stop to signal without the lock; only the agent's
+    // main thread sets and clears it.
+    std::atomic<HANDLE> m_stopSignal{nullptr};
     win32::UniqueHandle m_statusEvent;
     win32::UniqueHandle m_frameEvent;
     bool m_capturing = false;
