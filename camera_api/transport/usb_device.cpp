@@ -34,10 +34,30 @@ CUsbDevice::~CUsbDevice() {
     m_deviceHandle.reset();
 }
 
-HANDLE CUsbDevice::CreateDeviceFile(const wchar_t* name) {
+HANDLE CUsbDevice::CreateFileW(const wchar_t* name) {
     return ::CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                          FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
 }
+
+BOOL CUsbDevice::DeviceIoControl(HANDLE file, DWORD code, void* in, DWORD inLength, void* out, DWORD outLength,
+                                 DWORD* returned, OVERLAPPED* overlapped) {
+    return ::DeviceIoControl(file, code, in, inLength, out, outLength, returned, overlapped);
+}
+
+BOOL CUsbDevice::ReadFile(HANDLE file, void* buffer, DWORD length, DWORD* read, OVERLAPPED* overlapped) {
+    return ::ReadFile(file, buffer, length, read, overlapped);
+}
+
+BOOL CUsbDevice::WriteFile(HANDLE file, const void* buffer, DWORD length, DWORD* written, OVERLAPPED* overlapped) {
+    return ::WriteFile(file, buffer, length, written, overlapped);
+}
+
+BOOL CUsbDevice::ReadFileEx(HANDLE file, void* buffer, DWORD length, OVERLAPPED* overlapped,
+                            LPOVERLAPPED_COMPLETION_ROUTINE routine) {
+    return ::ReadFileEx(file, buffer, length, overlapped, routine);
+}
+
+BOOL CUsbDevice::CancelIo(HANDLE file) { return ::CancelIo(file); }
 
 // The handles are opened for overlapped I/O, so even the requests the driver
 // answers at once go through an OVERLAPPED and are waited for.
@@ -48,7 +68,7 @@ BOOL CUsbDevice::DeviceControl(HANDLE file, DWORD code, void* in, DWORD inLength
     if (!event) return FALSE;
     OVERLAPPED overlapped{};
     overlapped.hEvent = event.get();
-    if (!::DeviceIoControl(file, code, in, inLength, out, outLength, returned, &overlapped) &&
+    if (!DeviceIoControl(file, code, in, inLength, out, outLength, returned, &overlapped) &&
         ::GetLastError() != ERROR_IO_PENDING) {
         return FALSE;
     }
@@ -58,7 +78,7 @@ BOOL CUsbDevice::DeviceControl(HANDLE file, DWORD code, void* in, DWORD inLength
 int32_t CUsbDevice::OpenDevice(const wchar_t* path) {
     if (!path) return 0;
     std::fill(std::begin(m_deviceDescriptor), std::end(m_deviceDescriptor), uint8_t(0));
-    m_deviceHandle.reset(CreateDeviceFile(path));
+    m_deviceHandle.reset(CreateFileW(path));
     if (!m_deviceHandle) return 0;
     OrvoUsbDescriptorRequest request{kDescriptorTypeDevice, 0, 0};
     uint8_t descriptor[kDeviceDescriptorLength] = {};
@@ -112,7 +132,7 @@ int32_t CUsbDevice::Open(const wchar_t* path, IDeviceListener* listener) {
     if (!m_deviceHandle && !OpenDevice(path)) return 0;
     win32::UniqueFileHandle* pipes[kPipeCount] = {&m_commandPipe, &m_responsePipe, &m_dataPipe};
     for (unsigned i = 0; i < kPipeCount; ++i) {
-        pipes[i]->reset(CreateDeviceFile(PipeFileName(m_path, i).c_str()));
+        pipes[i]->reset(CreateFileW(PipeFileName(m_path, i).c_str()));
         if (!*pipes[i]) return 0;  // the pipes opened so far stay open until Close
     }
     m_listener = listener;
@@ -140,11 +160,11 @@ int32_t CUsbDevice::Write(const uint8_t* data, uint32_t length) {
         OVERLAPPED overlapped{};
         overlapped.hEvent = event.get();
         DWORD written = 0;
-        bool started = ::WriteFile(m_commandPipe.get(), data, length, &written, &overlapped) != FALSE;
+        bool started = WriteFile(m_commandPipe.get(), data, length, &written, &overlapped) != FALSE;
         if (!started && ::GetLastError() == ERROR_IO_PENDING) {
             started = true;
             if (WaitAlertable(event.get(), kTransferTimeoutMs) != WAIT_OBJECT_0) {
-                ::CancelIo(m_commandPipe.get());
+                CancelIo(m_commandPipe.get());
                 DWORD ignored = 0;
                 DeviceControl(m_commandPipe.get(), IOCTL_ORVOUSB_RESET_PIPE, nullptr, 0, nullptr, 0, &ignored);
             }
@@ -169,7 +189,7 @@ bool CUsbDevice::BeginRead(win32::UniqueFileHandle& pipe, OVERLAPPED& overlapped
     overlapped.hEvent = event;
     ::ResetEvent(event);
     DWORD n = 0;
-    if (::ReadFile(pipe.get(), buffer, length, &n, &overlapped) || ::GetLastError() == ERROR_IO_PENDING) return true;
+    if (ReadFile(pipe.get(), buffer, length, &n, &overlapped) || ::GetLastError() == ERROR_IO_PENDING) return true;
     overlapped.hEvent = nullptr;
     return false;
 }
@@ -185,7 +205,7 @@ bool CUsbDevice::WaitRead(win32::UniqueFileHandle& pipe, OVERLAPPED& overlapped,
     if (::WaitForSingleObject(overlapped.hEvent, timeoutMs) != WAIT_OBJECT_0) {
         DWORD ignored = 0;
         DeviceControl(pipe.get(), IOCTL_ORVOUSB_RESET_PIPE, nullptr, 0, nullptr, 0, &ignored);
-        ::CancelIo(pipe.get());
+        CancelIo(pipe.get());
         ::GetOverlappedResult(pipe.get(), &overlapped, &n, TRUE);
         ok = false;
     } else {
@@ -297,7 +317,7 @@ void CUsbDevice::RunListener() {
         OVERLAPPED overlapped{};
         overlapped.hEvent = this;
         m_completionSeen = 0;
-        if (!::ReadFileEx(m_dataPipe.get(), piece, sizeof(piece), &overlapped, &ListenerReadDone)) {
+        if (!ReadFileEx(m_dataPipe.get(), piece, sizeof(piece), &overlapped, &ListenerReadDone)) {
             MarkFailed();
             break;
         }
@@ -309,7 +329,7 @@ void CUsbDevice::RunListener() {
         if (stop) {
             DWORD ignored = 0;
             DeviceControl(m_dataPipe.get(), IOCTL_ORVOUSB_RESET_PIPE, nullptr, 0, nullptr, 0, &ignored);
-            ::CancelIo(m_dataPipe.get());
+            CancelIo(m_dataPipe.get());
             // The cancelled read reports through its completion routine.
             while (!m_completionSeen) ::SleepEx(kListenerWaitMs, TRUE);
             if (m_listener) m_listener->OnData(nullptr, 0);

@@ -53,13 +53,22 @@ public:
     bool IsFailed() const noexcept { return m_failed.load() != 0; }
 
 protected:
-    // The two calls that reach the driver; a narrow seam for running the
-    // class without it.
-    virtual HANDLE CreateDeviceFile(const wchar_t* name);
-    virtual BOOL DeviceControl(HANDLE file, DWORD code, void* in, DWORD inLength, void* out, DWORD outLength,
-                               DWORD* returned);
+    // The six calls this class makes on the driver's files, Win32's by
+    // default: a seam for running the class against a stand-in of the
+    // driver. GetOverlappedResult stays Win32's.
+    virtual HANDLE CreateFileW(const wchar_t* name);
+    virtual BOOL DeviceIoControl(HANDLE file, DWORD code, void* in, DWORD inLength, void* out, DWORD outLength,
+                                 DWORD* returned, OVERLAPPED* overlapped);
+    virtual BOOL ReadFile(HANDLE file, void* buffer, DWORD length, DWORD* read, OVERLAPPED* overlapped);
+    virtual BOOL WriteFile(HANDLE file, const void* buffer, DWORD length, DWORD* written, OVERLAPPED* overlapped);
+    virtual BOOL ReadFileEx(HANDLE file, void* buffer, DWORD length, OVERLAPPED* overlapped,
+                            LPOVERLAPPED_COMPLETION_ROUTINE routine);
+    virtual BOOL CancelIo(HANDLE file);
 
 private:
+    // An I/O control on an overlapped handle, waited for.
+    BOOL DeviceControl(HANDLE file, DWORD code, void* in, DWORD inLength, void* out, DWORD outLength,
+                       DWORD* returned);
     bool Control(DWORD code, uint8_t type, uint8_t recipient, uint8_t request, uint16_t value, uint16_t index,
                  uint8_t* buffer, uint32_t length, uint32_t* moved);
     bool GetString(uint8_t index, uint32_t maxChars, wchar_t* out);

@@ -48,7 +48,7 @@ public:
     std::vector<uint8_t> controlAnswer = {1, 2, 3, 4};
 
 protected:
-    HANDLE CreateDeviceFile(const wchar_t* name) override {
+    HANDLE CreateFileW(const wchar_t* name) override {
         opened.emplace_back(name);
         std::wstring n(name);
         const size_t at = n.rfind(L"orvoUsb");
@@ -58,8 +58,22 @@ protected:
         return ::CreateFileW(target.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                              FILE_FLAG_OVERLAPPED, nullptr);
     }
-    BOOL DeviceControl(HANDLE, DWORD code, void* in, DWORD inLength, void* out, DWORD outLength,
-                       DWORD* returned) override {
+    // Answers at once, as a driver completing the request in its dispatch
+    // routine does: the OVERLAPPED carries the result too.
+    BOOL DeviceIoControl(HANDLE file, DWORD code, void* in, DWORD inLength, void* out, DWORD outLength,
+                         DWORD* returned, OVERLAPPED* overlapped) override {
+        const BOOL ok = Answer(file, code, in, inLength, out, outLength, returned);
+        if (overlapped) {
+            overlapped->InternalHigh = *returned;
+            overlapped->Internal = ok ? 0 : 0xC0000001;  // STATUS_UNSUCCESSFUL
+            if (overlapped->hEvent) ::SetEvent(overlapped->hEvent);
+        }
+        if (!ok) ::SetLastError(ERROR_GEN_FAILURE);
+        return ok;
+    }
+
+private:
+    BOOL Answer(HANDLE, DWORD code, void* in, DWORD inLength, void* out, DWORD outLength, DWORD* returned) {
         *returned = 0;
         auto* bytes = static_cast<uint8_t*>(in);
         calls.push_back({code, std::vector<uint8_t>(bytes, bytes + inLength), outLength});
@@ -87,7 +101,6 @@ protected:
         return code == IOCTL_ORVOUSB_RESET_PIPE;
     }
 
-private:
     std::wstring m_stem;
 };
 
