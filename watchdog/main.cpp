@@ -35,6 +35,7 @@ std::wstring OwnPath() {
 void WINAPI ServiceMain(DWORD, LPWSTR*) {
     orvo::watchdog::ScmHost host;
     orvo::watchdog::WatchdogService service(host, OwnPath());
+    service.AdoptConsoleSession(true);
     service.Run();
 }
 

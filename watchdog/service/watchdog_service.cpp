@@ -78,6 +78,10 @@ void WatchdogService::Run() noexcept {
     } else {
         WD_TRACE_ERROR(::GetLastError());
     }
+    if (m_adoptConsole) {
+        const DWORD console = ::WTSGetActiveConsoleSessionId();
+        if (console != 0xFFFFFFFF) StartSession(console);
+    }
 
     WaitLoop();
     {

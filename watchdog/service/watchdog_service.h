@@ -42,6 +42,12 @@ public:
     // session and reports SERVICE_STOPPED.
     void Run() noexcept;
 
+    // A service started while a user is logged on (the installer starts it)
+    // hears no logon for that user: with this on, Run starts the agents of
+    // the active console session itself. Hosts that deliver every session
+    // change themselves leave it off.
+    void AdoptConsoleSession(bool adopt) noexcept { m_adoptConsole = adopt; }
+
     static DWORD WINAPI ControlHandler(DWORD control, DWORD eventType, LPVOID eventData, LPVOID context);
     DWORD Control(DWORD control, DWORD eventType, LPVOID eventData) noexcept;
 
@@ -73,6 +79,7 @@ private:
     win32::CriticalSection m_lock;
     SERVICE_STATUS m_status{};
     bool m_registered = false;
+    bool m_adoptConsole = false;
     win32::UniqueHandle m_stopEvent;
     win32::UniqueHandle m_wakeEvent;
     std::list<SessionEntry> m_sessions;
