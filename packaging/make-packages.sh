@@ -23,14 +23,24 @@ done
 for f in orvoApi.dll OrvoVistrel.dll OrvoVistrelWatchdog.exe zellog.exe orvocam.exe vcapture.exe; do
   [ -f "$stage/$f" ] && [ -f "$stage/x86/$f" ] || { echo "make-packages: $f is not staged for both bitnesses" >&2; exit 1; }
 done
+for f in UninstallOrvoVistrel.exe OrvoVistrelPackageActions.dll driver/orvoUsb.inf; do
+  [ -f "$stage/$f" ] || { echo "make-packages: $f is not staged" >&2; exit 1; }
+done
 mkdir -p "$out"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 sed -e "s/@ORVO_PRODUCT_CODE@/$product/g" -e "s/@ORVO_SHARED_PRODUCT_CODE@/$shared/g" \
   "$here/../uninstaller/Settings.ini.in" | sed 's/\r*$/\r/' >"$work/Settings.ini"
-wixl -a x64 -D "ProductCode=$product" -D "UpgradeCode=$upgrade" -D "Version=$version" \
-  -D "Stage=$stage" -D "Settings=$work/Settings.ini" -o "$out/OrvoVistrel-$version.msi" "$here/product.wxs"
-wixl -a x64 -D "ProductCode=$shared" -D "UpgradeCode=$shared_upgrade" -D "Version=$version" \
-  -D "Stage=$stage" -o "$out/OrvoVistrelShared-$version.msi" "$here/shared.wxs"
+# wixl takes sources by names relative to the folder it runs in.
+ln -s "$stage" "$work/stage"
+cp "$here/product.wxs" "$here/shared.wxs" "$work/"
+out="$(mkdir -p "$out" && cd "$out" && pwd)"
+(
+  cd "$work"
+  wixl -a x64 -D "ProductCode=$product" -D "UpgradeCode=$upgrade" -D "Version=$version" \
+    -D Stage=stage -D Settings=Settings.ini -o "$out/OrvoVistrel-$version.msi" product.wxs
+  wixl -a x64 -D "ProductCode=$shared" -D "UpgradeCode=$shared_upgrade" -D "Version=$version" \
+    -D Stage=stage -o "$out/OrvoVistrelShared-$version.msi" shared.wxs
+)
 echo "$out/OrvoVistrel-$version.msi"
 echo "$out/OrvoVistrelShared-$version.msi"

@@ -50,11 +50,11 @@ rig_inventory() {
   for view in 64 32; do
     rig_wine reg query 'HKLM\Software\Quenlow' /s "/reg:$view" | sed "s/^/$view: /"
     rig_wine reg query "HKLM\\Software\\Classes\\CLSID\\$ORVO_CAPTURE_CATEGORY\\Instance" /s "/reg:$view" | sed "s/^/$view: /"
-    rig_wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\RunOnce' "/reg:$view" | sed "s/^/$view: /"
+    rig_wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\RunOnce' "/reg:$view" | grep REG_ | sed "s/^/$view: /"
   done
   rig_reg_matches 'HKLM\Software\Classes\CLSID'
   rig_reg_matches "$ORVO_UNINSTALL_KEY"
-  rig_wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\RunOnce' | sed 's/^/user: /'
+  rig_wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\RunOnce' | grep REG_ | sed 's/^/user: /'
   rig_wine reg query 'HKLM\System\CurrentControlSet\Services\OrvoVistrelWatchdog' /s | sed 's/^/service: /'
   rig_wine sc query OrvoVistrelWatchdog | grep -i state | sed 's/^/service: /'
 }
@@ -103,5 +103,9 @@ rig_wait_listed() {
 
 # rig_agents: the agent processes running (native and 32-bit).
 rig_agents() { rig_wine tasklist 2>/dev/null | grep -ci orvovistrelwatchdog || true; }
+
+# A restart of the machine: what was scheduled for it (files in use at the
+# removal) is done.
+rig_restart() { rig_wine wineboot -r >/dev/null; }
 
 rig_end() { orvo_wine_server_stop; }

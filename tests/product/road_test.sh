@@ -48,6 +48,12 @@ for path in "$alder" "$birch" "$sensor"; do rig_unplug "$path"; done
 
 rig_uninstall; code=$?
 check "the uninstaller ends with 0 (got $code)" '[ "$code" -eq 0 ]'
+# The uninstaller itself was in use: it and its folder go at the restart,
+# nothing else may wait for it.
+pending="$(diff <(echo "$before") <(rig_inventory) | sed -n 's/^> //p')"
+check "only the running uninstaller waits for the restart" \
+  '[ -z "$pending" ] || ! grep -v -E "^Program Files/Quenlow(/OrvoVistrel(/UninstallOrvoVistrel.exe)?)?$" <<<"$pending"'
+rig_restart
 after="$(rig_inventory)"
 if [ "$before" = "$after" ]; then
   echo "ok: the inventory after the uninstall equals the one before ($(wc -l <<<"$before") lines)"

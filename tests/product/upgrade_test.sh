@@ -51,6 +51,12 @@ check "unplugged, it leaves the list" "rig_wait_listed x64 'Upgrade camera $tag'
 
 rig_uninstall; code=$?
 check "the uninstaller ends with 0 (got $code)" '[ "$code" -eq 0 ]'
+# The uninstaller itself was in use: it and its folder go at the restart,
+# nothing else may wait for it.
+pending="$(diff <(echo "$before") <(rig_inventory) | sed -n 's/^> //p')"
+check "only the running uninstaller waits for the restart" \
+  '[ -z "$pending" ] || ! grep -v -E "^Program Files/Quenlow(/OrvoVistrel(/UninstallOrvoVistrel.exe)?)?$" <<<"$pending"'
+rig_restart
 after="$(rig_inventory)"
 if [ "$before" = "$after" ]; then
   echo "ok: the inventory after the uninstall equals the one before"
