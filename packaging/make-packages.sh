@@ -42,5 +42,11 @@ out="$(mkdir -p "$out" && cd "$out" && pwd)"
   wixl -a x64 -D "ProductCode=$shared" -D "UpgradeCode=$shared_upgrade" -D "Version=$version" \
     -D Stage=stage -o "$out/OrvoVistrelShared-$version.msi" shared.wxs
 )
+# wixl puts the removal of an older version after the install's end: the
+# older one would then remove what the newer one shares with it, service
+# included. It goes right after the validation, before anything is copied.
+for msi in "$out/OrvoVistrel-$version.msi" "$out/OrvoVistrelShared-$version.msi"; do
+  msibuild "$msi" -q "UPDATE \`InstallExecuteSequence\` SET \`Sequence\` = 1410 WHERE \`Action\` = 'RemoveExistingProducts'"
+done
 echo "$out/OrvoVistrel-$version.msi"
 echo "$out/OrvoVistrelShared-$version.msi"
