@@ -44,9 +44,10 @@ out="$(mkdir -p "$out" && cd "$out" && pwd)"
 )
 # wixl puts the removal of an older version after the install's end: the
 # older one would then remove what the newer one shares with it, service
-# included. It goes right after the validation, before anything is copied.
+# included. It goes first in the install's transaction, before anything is
+# copied, so an install that fails restores the older version.
 for msi in "$out/OrvoVistrel-$version.msi" "$out/OrvoVistrelShared-$version.msi"; do
-  msibuild "$msi" -q "UPDATE \`InstallExecuteSequence\` SET \`Sequence\` = 1410 WHERE \`Action\` = 'RemoveExistingProducts'"
+  msibuild "$msi" -q "UPDATE \`InstallExecuteSequence\` SET \`Sequence\` = 1501 WHERE \`Action\` = 'RemoveExistingProducts'"
 done
 echo "$out/OrvoVistrel-$version.msi"
 echo "$out/OrvoVistrelShared-$version.msi"
