@@ -37,7 +37,7 @@ failing() {
 failing "$work/n/OrvoVistrel-$version.msi" "$work/fail-n.msi"
 failing "$work/n1/OrvoVistrel-$newer.msi" "$work/fail-n1.msi"
 
-rig_prefix interrupted
+rig_prefix interrupted fresh
 clean="$(rig_inventory)"
 rig_install "$work/fail-n.msi"; code=$?
 check "a failing install on a clean machine ends with 1603 (got $code)" '[ "$code" -eq $((1603 & 255)) ]'

@@ -14,7 +14,7 @@ packages="$(mktemp -d)"
 trap 'rig_end; rm -rf "$packages"' EXIT
 "$ORVO_ROOT/packaging/make-packages.sh" "$ORVO_ROOT/dist" "$packages" "$BUILD/x64/CMakeCache.txt" >/dev/null || exit 1
 version="$(sed -n 's/^ORVO_PRODUCT_VERSION:STRING=//p' "$BUILD/x64/CMakeCache.txt")"
-rig_prefix road
+rig_prefix road fresh
 before="$(rig_inventory)"
 
 rig_install "$packages/OrvoVistrelShared-$version.msi"; code=$?

@@ -25,7 +25,7 @@ cp -r "$ORVO_ROOT/dist" "$work/stage"
 printf 'orvo-upgrade-mark' >>"$work/stage/OrvoVistrelWatchdog.exe"
 "$ORVO_ROOT/packaging/make-packages.sh" "$work/stage" "$work/n1" "$cache" "$newer" "$new_code" >/dev/null || exit 1
 
-rig_prefix upgrade
+rig_prefix upgrade fresh
 before="$(rig_inventory)"
 rig_install "$work/n/OrvoVistrelShared-$version.msi"
 rig_install "$work/n/OrvoVistrel-$version.msi"; code=$?

@@ -91,7 +91,9 @@ void WatchdogService::Run() noexcept {
             m_sessions.pop_front();
         }
         m_retired.clear();
-        m_cleanupRuns.clear();
+        // A clean-up run still going after the stop would write the
+        // bookkeeping key again after an uninstall removed it.
+        WaitForCleanupRuns();
     }
     Report(SERVICE_STOPPED);
 }
