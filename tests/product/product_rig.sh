@@ -49,7 +49,10 @@ rig_inventory() {
   (cd "$c" && find "Program Files" "Program Files (x86)" -ipath '*quenlow*' 2>/dev/null | sort)
   for view in 64 32; do
     rig_wine reg query 'HKLM\Software\Quenlow' /s "/reg:$view" | sed "s/^/$view: /"
-    rig_wine reg query "HKLM\\Software\\Classes\\CLSID\\$ORVO_CAPTURE_CATEGORY\\Instance" /s "/reg:$view" | sed "s/^/$view: /"
+    # The category's own key stays (the system's devices are listed in it
+    # too): its entries count.
+    rig_wine reg query "HKLM\\Software\\Classes\\CLSID\\$ORVO_CAPTURE_CATEGORY\\Instance" /s "/reg:$view" |
+      grep -E '^HKEY_.*\\Instance\\|REG_' | sed "s/^/$view: category /"
     rig_wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\RunOnce' "/reg:$view" | grep REG_ | sed "s/^/$view: /"
   done
   rig_reg_matches 'HKLM\Software\Classes\CLSID'

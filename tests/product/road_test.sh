@@ -36,7 +36,7 @@ for arch in $arches; do
   for name in alder birch sensor; do
     check "$name listed by DirectShow ($arch)" "rig_wait_listed $arch 'Road $name $tag' present 60"
   done
-  out="$packages/frames-$arch"
+  out="$packages/frames-$arch"; mkdir -p "$out"
   rig_vcapture "$arch" grab "Road alder $tag" 3 --out "$(rig_winpath "$out")" >"$packages/grab-$arch.txt"; code=$?
   check "grab through DirectShow ($arch) exits 0 (got $code)" '[ "$code" -eq 0 ] && [ -f "$out/frame_003.png" ]'
 done

@@ -311,8 +311,13 @@ win32::UniqueHandle WatchdogService::LaunchAgent(DWORD sessionId, HANDLE stopEve
     std::swprintf(arguments, 64, L" %lu %llu", ::GetCurrentProcessId(),
                   static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(stopEvent)));
     std::wstring commandLine = L"\"" + image + L"\"" + arguments;
+    // The user's interactive desktop, not the service's window station: the
+    // agents hear the device broadcasts there and the video applications
+    // hear theirs.
+    wchar_t desktop[] = L"winsta0\\default";
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
+    startup.lpDesktop = desktop;
     PROCESS_INFORMATION process{};
     if (!::CreateProcessAsUserW(token.get(), nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                 &startup, &process)) {
