@@ -62,6 +62,17 @@ rig_inventory() {
   rig_wine sc query OrvoVistrelWatchdog | grep -i state | sed 's/^/service: /'
 }
 
+# The programs' list as a person sees it: display names of the entries not
+# hidden as system components.
+rig_programs() {
+  rig_wine reg query "$ORVO_UNINSTALL_KEY" /s /reg:64 | awk '
+    function emit() { if (name != "" && !hidden) print name }
+    /^HKEY_/ { emit(); name = ""; hidden = 0; next }
+    $1 == "DisplayName" { name = $0; sub(/^ *DisplayName *REG_SZ */, "", name) }
+    $1 == "SystemComponent" && $3 == "0x1" { hidden = 1 }
+    END { emit() }'
+}
+
 rig_service_state() { rig_wine sc query OrvoVistrelWatchdog | sed -n 's/.*STATE *: *[0-9]* *\([A-Z_]*\).*/\1/p'; }
 
 # rig_install MSI: msiexec /i ... /qn; prints the exit code.

@@ -36,7 +36,7 @@ check "the camera is registered under version $version" "rig_wait_listed x64 'Up
 
 rig_install "$work/n1/OrvoVistrel-$newer.msi"; code=$?
 check "version $newer installs over it with 0 (got $code)" '[ "$code" -eq 0 ]'
-entries="$(rig_reg_matches "$ORVO_UNINSTALL_KEY" | grep -c 'DisplayName .*REG_SZ *OrvoVistrel$')"
+entries="$(rig_programs | grep -c '^OrvoVistrel$')"
 check "one product in the programs' list (got $entries)" '[ "$entries" -eq 1 ]'
 check "the list shows version $newer" \
   "rig_wine reg query '$ORVO_UNINSTALL_KEY\\OrvoVistrel' /v DisplayVersion /reg:64 | grep -q '$newer'"
