@@ -123,6 +123,8 @@ UsbStatus CSensorUsbModel::Control(const SetupPacket& setup, uint8_t* data, uint
     *moved = 0;
     if (!IsConnected()) return UsbStatus::NoDevice;
     if (setup.value != plum::kMemoryValue) return UsbStatus::Stall;
+    // Only reading at an address carries one in the index.
+    if (setup.request != plum::kMemoryReadAt && setup.index != 0) return UsbStatus::Stall;
     win32::CriticalSectionLock lock(m_lock);
     if (setup.requestType == kVendorIn && (setup.request == plum::kMemoryReadAt || setup.request == plum::kMemoryReadOn)) {
         if (length > plum::kMaxMemoryTransfer) return UsbStatus::Stall;
@@ -160,6 +162,21 @@ bool CSensorUsbModel::ApplyRuns(const uint8_t* runs, size_t length, std::vector<
         pos += 2 + bytes;
     }
     return pos == length;
+}
+
+// Run headers without values name the registers to read: each a byte count
+// and a first register. A body that is not such a list gets no answer.
+bool CSensorUsbModel::ReadRuns(const uint8_t* runs, size_t length, std::vector<uint8_t>& answer) const {
+    if (length == 0 || length % 2) return false;
+    for (size_t pos = 0; pos < length; pos += 2) {
+        const size_t bytes = runs[pos], first = runs[pos + 1];
+        if (bytes == 0 || bytes % 2 || first + bytes / 2 > plum::kRegisterCount) return false;
+        for (size_t r = first; r < first + bytes / 2; ++r) {
+            answer.push_back(static_cast<uint8_t>(m_regs.value[r] >> 8));
+            answer.push_back(static_cast<uint8_t>(m_regs.value[r]));
+        }
+    }
+    return true;
 }
 
 void CSensorUsbModel::QueueEcho(std::vector<uint8_t> echo) {
@@ -212,11 +229,7 @@ UsbStatus CSensorUsbModel::WriteOut(uint8_t endpoint, const uint8_t* data, uint3
         std::vector<uint8_t> echo;
         switch (opcode) {
         case plum::kReadAll:
-            for (uint16_t v : m_regs.value) {
-                echo.push_back(static_cast<uint8_t>(v >> 8));
-                echo.push_back(static_cast<uint8_t>(v));
-            }
-            m_responses.push_back(std::move(echo));
+            if (ReadRuns(body, bodyLength, echo)) m_responses.push_back(std::move(echo));
             break;
         case plum::kWrite:
         case plum::kUpdate:

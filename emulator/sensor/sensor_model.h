@@ -56,6 +56,7 @@ private:
     void WriteMemory(uint32_t address, const uint8_t* data, uint32_t length);
     // Applies register runs and returns the values the registers now hold.
     bool ApplyRuns(const uint8_t* runs, size_t length, std::vector<uint8_t>& echo);
+    bool ReadRuns(const uint8_t* runs, size_t length, std::vector<uint8_t>& answer) const;
     void QueueEcho(std::vector<uint8_t> echo);
     void QueueFrame(uint32_t requested);
     // False (and a wake-up booked) while the front frame is still being read out.

@@ -39,7 +39,17 @@ protected:
 };
 
 TEST_F(SensorModelTest, RegisterDumpRunsAndEchoes) {
+    // The registers asked for, in blocks of 64: the camera answers what the
+    // run headers name, nothing for a body that names nothing.
     Send(SensorPacket(kOpReadRegisters));
+    EXPECT_TRUE(Read(emu::kResponseEndpoint, 512).empty());
+    const uint8_t two[] = {0x04, 0xFE};
+    Send(SensorPacket(kOpReadRegisters, two, sizeof two));
+    const std::vector<uint8_t> tail = Read(emu::kResponseEndpoint, 512);
+    ASSERT_EQ(tail.size(), 4u);
+    EXPECT_EQ(tail[2] << 8 | tail[3], kChipVersion) << "register 0xFF mirrors the chip version";
+    const uint8_t blocks[] = {0x80, 0x00, 0x80, 0x40, 0x80, 0x80, 0x80, 0xC0};
+    Send(SensorPacket(kOpReadRegisters, blocks, sizeof blocks));
     const std::vector<uint8_t> dump = Read(emu::kResponseEndpoint, 512);
     SensorRegisters confirmed;
     ASSERT_TRUE(ParseRegisterDump(dump.data(), dump.size(), confirmed));
@@ -127,6 +137,13 @@ TEST_F(SensorModelTest, MemoryReadsContinueAndWritesMoveThePosition) {
     emu::SetupPacket beyond{0xC0, emu::plum::kMemoryReadAt, emu::plum::kMemoryValue, 0x4000, 4};
     EXPECT_EQ(model.Control(beyond, buffer, 4, &moved), UsbStatus::Stall);
     EXPECT_EQ(model.Control(at, buffer, 300, &moved), UsbStatus::Stall);
+    // Writing and reading on carry no address in the index.
+    out.index = 0x3060;
+    write[2] = 9;
+    EXPECT_EQ(model.Control(out, write, 5, &moved), UsbStatus::Stall);
+    EXPECT_EQ(model.Memory(0x3060, 1), (std::vector<uint8_t>{1}));
+    on.index = 4;
+    EXPECT_EQ(model.Control(on, buffer, 4, &moved), UsbStatus::Stall);
 }
 
 TEST(SensorModelSettings, DescribedModelKeepsIdentityAndLight) {
