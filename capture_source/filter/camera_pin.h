@@ -99,12 +99,15 @@ protected:
     virtual HRESULT ConfigureCamera(int handle, int bufferIndex) = 0;
     virtual HRESULT CopyFrame(const uint8_t* frame, const BITMAPINFOHEADER& source, uint8_t* sample) = 0;
 
-    // Looked up at every use, as these three are.
-    template <class Fn>
-    Fn LibraryProc(const char* name) const noexcept {
-        return m_library.proc<Fn>(name);
-    }
-    bool HasLibrary() const noexcept { return static_cast<bool>(m_library); }
+    // orvo_GetInfo, orvo_SetParam and orvo_UpdateParams are looked up at
+    // every use. ReadInfo fills a zeroed record (ORVO_E_FAIL, traced, when
+    // the call is missing); the settings calls trace a missing one and a
+    // failed update.
+    using SetParamFn = decltype(&::orvo_SetParam);
+    using UpdateParamsFn = decltype(&::orvo_UpdateParams);
+    int32_t ReadInfo(int handle, int infoId, uint8_t* record) const noexcept;
+    bool BindSettings(SetParamFn* setParam, UpdateParamsFn* updateParams) const noexcept;
+    static HRESULT UpdateSettings(UpdateParamsFn updateParams, int handle) noexcept;
 
 private:
     enum class WorkerState { Idle, Ready, Streaming };
@@ -114,6 +117,9 @@ private:
     HRESULT StartCamera() noexcept;
     void StopCamera() noexcept;
     bool WaitCommand(DWORD* command, DWORD timeoutMs) noexcept;
+    // Streaming: waits for a command or for the moment the next sample is
+    // due; false when the sample is due.
+    bool WaitCommandOrSample(DWORD* command) noexcept;
     void HandleCommand(DWORD command, WorkerState& state, bool* exit) noexcept;
     void ProduceSample(WorkerState& state) noexcept;
     // Ends the stream once: end of stream, EC_ERRORABORT, camera stopped.
@@ -143,6 +149,11 @@ private:
     // Pacing of the worker: when the next sample is due, in microseconds of
     // the performance counter; 0 until the stream starts.
     int64_t m_nextDueUs = 0;
+    // Frames the event thread finished (counted) and the last one a sample
+    // took; the event tells the worker that a frame came.
+    std::atomic<uint32_t> m_framesFinished{0};
+    uint32_t m_framesSampled = 0;
+    win32::UniqueHandle m_frameReady;
 };
 
 }  // namespace orvo::capture

@@ -28,7 +28,8 @@ CCameraPin::CCameraPin(CCameraFilter* filter, int deviceId) noexcept
       m_deviceId(deviceId),
       m_statusEvent(::CreateEventW(nullptr, FALSE, FALSE, nullptr)),
       m_frameEvent(::CreateEventW(nullptr, FALSE, FALSE, nullptr)),
-      m_random(static_cast<unsigned>(::GetTickCount()) ^ ::GetCurrentThreadId()) {}
+      m_random(static_cast<unsigned>(::GetTickCount()) ^ ::GetCurrentThreadId()),
+      m_frameReady(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
 
 CCameraPin::~CCameraPin() {
     StopCamera();
@@ -76,6 +77,31 @@ HRESULT CCameraPin::BindLibrary() noexcept {
     }
     m_api = api;
     return S_OK;
+}
+
+int32_t CCameraPin::ReadInfo(int handle, int infoId, uint8_t* record) const noexcept {
+    std::memset(record, 0, kInfoRecordBytes);
+    auto getInfo = m_library.proc<decltype(&::orvo_GetInfo)>("orvo_GetInfo");
+    if (!getInfo) {
+        ZEL_TRACE(ZelProviderA(), kZelLevelError, kTraceFlags, E_FAIL);
+        return ORVO_E_FAIL;
+    }
+    return getInfo(handle, infoId, record);
+}
+
+bool CCameraPin::BindSettings(SetParamFn* setParam, UpdateParamsFn* updateParams) const noexcept {
+    *setParam = m_library.proc<SetParamFn>("orvo_SetParam");
+    *updateParams = m_library.proc<UpdateParamsFn>("orvo_UpdateParams");
+    if (*setParam && *updateParams) return true;
+    ZEL_TRACE(ZelProviderA(), kZelLevelError, kTraceFlags, E_FAIL);
+    return false;
+}
+
+HRESULT CCameraPin::UpdateSettings(UpdateParamsFn updateParams, int handle) noexcept {
+    const int32_t result = updateParams(handle);
+    if (result == ORVO_OK) return S_OK;
+    ZEL_TRACE(ZelProviderA(), kZelLevelError, kTraceFlags, result);
+    return E_FAIL;
 }
 
 HRESULT CCameraPin::OpenCamera(int* handle) noexcept {
@@ -288,6 +314,8 @@ HRESULT CCameraPin::OnSignaled(HANDLE handle) {
         return E_FAIL;
     }
     m_writeIndex.exchange(slotIndex == kSlotCount - 1 ? 0 : slotIndex + 1);
+    ++m_framesFinished;
+    ::SetEvent(m_frameReady.get());
     return S_OK;
 }
 

@@ -30,23 +30,40 @@ bool CCameraPin::WaitCommand(DWORD* command, DWORD timeoutMs) noexcept {
     return true;
 }
 
+// Samples are due every 1/30 s, and each should carry a camera frame not
+// sent before. Camera frames do not come on our clock: they drift against
+// it and arrive in clumps. So a new frame may go out up to three quarters of
+// a period before its sample is due, and a due sample waits up to half a
+// period for a new frame before it sends the newest one again. The schedule
+// itself does not move, so the rate stays 30 per second on average, and the
+// time spent filling and delivering does not lower it.
+bool CCameraPin::WaitCommandOrSample(DWORD* command) noexcept {
+    for (;;) {
+        const int64_t now = NowUs();
+        if (m_nextDueUs == 0 || now - m_nextDueUs > 2 * kFramePeriodUs) m_nextDueUs = now;
+        const bool fresh = m_framesFinished.load() != m_framesSampled;
+        const int64_t earliest = m_nextDueUs - kFramePeriodUs * 3 / 4, latest = m_nextDueUs + kFramePeriodUs / 2;
+        if ((fresh && now >= earliest) || now >= latest) return false;
+        const int64_t until = fresh ? earliest : latest;
+        const DWORD timeout = static_cast<DWORD>((until - now + 999) / 1000);
+        HANDLE waits[2] = {RequestEvent(), m_frameReady.get()};
+        if (::WaitForMultipleObjects(2, waits, FALSE, timeout) == WAIT_OBJECT_0) {
+            *command = PendingCommand();
+            return true;
+        }
+    }
+}
+
 DWORD CCameraPin::ThreadProc() {
     WorkerState state = WorkerState::Idle;
     bool exit = false;
     while (!exit) {
-        DWORD timeout = INFINITE;
-        if (state == WorkerState::Streaming) {
-            // Paced by the due time of the next sample rather than by a fixed
-            // wait after the last one, so the time spent filling and
-            // delivering does not slow the rate below 30 per second.
-            const int64_t now = NowUs();
-            if (m_nextDueUs == 0 || now - m_nextDueUs > kFramePeriodUs) m_nextDueUs = now;
-            timeout = m_nextDueUs > now ? static_cast<DWORD>((m_nextDueUs - now + 999) / 1000) : 0;
-        }
         DWORD command = 0;
-        if (WaitCommand(&command, timeout)) {
+        const bool commanded = state == WorkerState::Streaming ? WaitCommandOrSample(&command)
+                                                               : WaitCommand(&command, INFINITE);
+        if (commanded) {
             HandleCommand(command, state, &exit);
-        } else if (state == WorkerState::Streaming) {
+        } else {
             m_nextDueUs += kFramePeriodUs;
             ProduceSample(state);
         }
@@ -167,6 +184,7 @@ HRESULT CCameraPin::FillBuffer(IMediaSample* sample) {
     m_nextSampleTime = end;
     sample->SetSyncPoint(TRUE);
 
+    m_framesSampled = m_framesFinished.load();
     const int32_t write = m_writeIndex.load();
     const int newest = write < 1 ? kSlotCount - 1 : write - 1;
     FrameSlot& slot = m_slots[newest];

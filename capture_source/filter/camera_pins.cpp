@@ -1,8 +1,6 @@
 #include "capture_source/filter/camera_pins.h"
 
-#include <algorithm>
 #include <cstring>
-#include <iterator>
 
 #include "capture_source/filter/frame_format.h"
 #include "capture_source/module/capture_results.h"
@@ -14,31 +12,21 @@ namespace {
 constexpr int kInfoSize = 1, kInfoModes = 10;
 constexpr int kParamFrameRate = 17;
 
-using GetInfoFn = decltype(&::orvo_GetInfo);
-using SetParamFn = decltype(&::orvo_SetParam);
-using UpdateParamsFn = decltype(&::orvo_UpdateParams);
-
 }  // namespace
 
 // --- general kind -------------------------------------------------------------
 
 HRESULT CGeneralCameraPin::QueryFormat(int handle, int* sourceWidth, int* sourceHeight, int* outputWidth,
                                        int* outputHeight) {
-    auto getInfo = LibraryProc<GetInfoFn>("orvo_GetInfo");
-    if (!getInfo) {
-        ZEL_TRACE(ZelProviderA(), kZelLevelError, kTraceFlags, E_FAIL);
-        return E_FAIL;
-    }
-    uint8_t record[kInfoRecordBytes] = {};
+    uint8_t record[kInfoRecordBytes];
     VideoMode mode;
-    if (getInfo(handle, kInfoModes, record) == ORVO_OK && ChooseVideoMode(record, sizeof(record), &mode)) {
+    if (ReadInfo(handle, kInfoModes, record) == ORVO_OK && ChooseVideoMode(record, sizeof(record), &mode)) {
         m_frameRate = static_cast<uint32_t>(mode.rate);
         *sourceWidth = *outputWidth = mode.width;
         *sourceHeight = *outputHeight = mode.height;
         return S_OK;
     }
-    std::fill(std::begin(record), std::end(record), uint8_t(0));
-    const int32_t result = getInfo(handle, kInfoSize, record);
+    const int32_t result = ReadInfo(handle, kInfoSize, record);
     if (result != ORVO_OK) {
         ZEL_TRACE(ZelProviderA(), kZelLevelError, kTraceFlags, result);
         return E_FAIL;
@@ -52,24 +40,16 @@ HRESULT CGeneralCameraPin::QueryFormat(int handle, int* sourceWidth, int* source
 
 HRESULT CGeneralCameraPin::ConfigureCamera(int handle, int) {
     if (m_frameRate == 0) return S_OK;
-    auto setParam = LibraryProc<SetParamFn>("orvo_SetParam");
-    auto updateParams = LibraryProc<UpdateParamsFn>("orvo_UpdateParams");
-    if (!setParam || !updateParams) {
-        ZEL_TRACE(ZelProviderA(), kZelLevelError, kTraceFlags, E_FAIL);
-        return E_FAIL;
-    }
+    SetParamFn setParam;
+    UpdateParamsFn updateParams;
+    if (!BindSettings(&setParam, &updateParams)) return E_FAIL;
     int rate = static_cast<int>(m_frameRate);
-    int32_t result = setParam(handle, -1, kParamFrameRate, &rate);
+    const int32_t result = setParam(handle, -1, kParamFrameRate, &rate);
     if (result != ORVO_OK) {
         ZEL_TRACE(ZelProviderA(), kZelLevelWarning, kTraceFlags, result, rate);
         return S_OK;
     }
-    result = updateParams(handle);
-    if (result != ORVO_OK) {
-        ZEL_TRACE(ZelProviderA(), kZelLevelError, kTraceFlags, result);
-        return E_FAIL;
-    }
-    return S_OK;
+    return UpdateSettings(updateParams, handle);
 }
 
 HRESULT CGeneralCameraPin::CopyFrame(const uint8_t* frame, const BITMAPINFOHEADER& source, uint8_t* sample) {
@@ -82,13 +62,8 @@ HRESULT CGeneralCameraPin::CopyFrame(const uint8_t* frame, const BITMAPINFOHEADE
 
 HRESULT CCedarCameraPin::QueryFormat(int handle, int* sourceWidth, int* sourceHeight, int* outputWidth,
                                      int* outputHeight) {
-    auto getInfo = LibraryProc<GetInfoFn>("orvo_GetInfo");
-    if (!getInfo) {
-        ZEL_TRACE(ZelProviderA(), kZelLevelError, kTraceFlags, E_FAIL);
-        return E_FAIL;
-    }
-    uint8_t record[kInfoRecordBytes] = {};
-    const int32_t result = getInfo(handle, kInfoSize, record);
+    uint8_t record[kInfoRecordBytes];
+    const int32_t result = ReadInfo(handle, kInfoSize, record);
     if (result != ORVO_OK) {
         ZEL_TRACE(ZelProviderA(), kZelLevelError, kTraceFlags, result);
         return E_FAIL;
@@ -105,12 +80,9 @@ HRESULT CCedarCameraPin::QueryFormat(int handle, int* sourceWidth, int* sourceHe
 }
 
 HRESULT CCedarCameraPin::ConfigureCamera(int handle, int bufferIndex) {
-    auto setParam = LibraryProc<SetParamFn>("orvo_SetParam");
-    auto updateParams = LibraryProc<UpdateParamsFn>("orvo_UpdateParams");
-    if (!setParam || !updateParams) {
-        ZEL_TRACE(ZelProviderA(), kZelLevelError, kTraceFlags, E_FAIL);
-        return E_FAIL;
-    }
+    SetParamFn setParam;
+    UpdateParamsFn updateParams;
+    if (!BindSettings(&setParam, &updateParams)) return E_FAIL;
     struct Setting {
         bool perBuffer;
         int param;
@@ -135,12 +107,7 @@ HRESULT CCedarCameraPin::ConfigureCamera(int handle, int bufferIndex) {
         }
         return E_FAIL;
     }
-    const int32_t result = updateParams(handle);
-    if (result != ORVO_OK) {
-        ZEL_TRACE(ZelProviderA(), kZelLevelError, kTraceFlags, result);
-        return E_FAIL;
-    }
-    return S_OK;
+    return UpdateSettings(updateParams, handle);
 }
 
 HRESULT CCedarCameraPin::CopyFrame(const uint8_t* frame, const BITMAPINFOHEADER& source, uint8_t* sample) {

@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "capture_source/capture_rig.h"
-#include "emulator/models/command_status_usb_model.h"
 #include "tools/vcapture/capture_graph.h"
 
 using namespace orvo;
@@ -44,11 +43,12 @@ Result Direct(Library& library, int id, int width, int height, double seconds) {
     if (api.orvo_Open(id, &handle) != ORVO_OK) return r;
     win32::UniqueHandle frameEvent(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
     api.orvo_EnableCameraEvent(handle, 0, frameEvent.get());
+    // The capture pin's order: buffer, frame rate, start.
     int rate = 30;
+    const bool created = api.orvo_CreateBuffer(handle, 0, 1, 0, width, height, 4, &buffer) == ORVO_OK;
     api.orvo_SetParam(handle, -1, 17, &rate);
     api.orvo_UpdateParams(handle);
-    if (api.orvo_CreateBuffer(handle, 0, 1, 0, width, height, 4, &buffer) != ORVO_OK ||
-        api.orvo_StartCapture(handle, buffer) != ORVO_OK) {
+    if (!created || api.orvo_StartCapture(handle, buffer) != ORVO_OK) {
         std::printf("direct: the camera did not start\n");
         api.orvo_Close(handle);
         return r;
@@ -115,22 +115,22 @@ Result Graph(const CLSID& clsid, int height, double seconds) {
     graph.counter.onSample = nullptr;
     r.framesPerSecond = frames / elapsed;
     r.cpuPerFrame = frames ? cpu / frames : 0;
+    std::printf("  graph: %.2f samples per second\n", graph.counter.Snapshot().samples / (elapsed + 1.0));
     return r;
 }
 
+// One memcpy of a frame as the pin meets it: source and destination not in
+// the cache (a frame is larger than the caches), so the copies rotate over
+// buffers much larger than them together.
 double MemcpySeconds(size_t bytes) {
-    std::vector<uint8_t> a(bytes, 1), b(bytes, 2);
-    const int rounds = 200;
-    const double cpu0 = ProcessCpuSeconds();
+    constexpr int kPairs = 8;
+    std::vector<std::vector<uint8_t>> from(kPairs, std::vector<uint8_t>(bytes, 1)), to(kPairs, std::vector<uint8_t>(bytes, 2));
+    const int rounds = 160;
     LARGE_INTEGER f, t0, t1;
     ::QueryPerformanceFrequency(&f);
     ::QueryPerformanceCounter(&t0);
-    for (int i = 0; i < rounds; ++i) {
-        std::memcpy(b.data(), a.data(), bytes);
-        a[size_t(i) % bytes] = b[size_t(i * 7) % bytes];
-    }
+    for (int i = 0; i < rounds; ++i) std::memcpy(to[size_t(i) % kPairs].data(), from[size_t(i * 3) % kPairs].data(), bytes);
     ::QueryPerformanceCounter(&t1);
-    (void)cpu0;
     return double(t1.QuadPart - t0.QuadPart) / double(f.QuadPart) / rounds;
 }
 
@@ -146,23 +146,14 @@ int wmain(int argc, wchar_t** argv) {
         return 1;
     }
     emu::CEmulatedUsbBus bus;
-    std::printf("%-11s %12s %12s %12s %12s %10s %10s %12s\n", "size", "direct f/s", "graph f/s", "direct ms/f",
-                "graph ms/f", "rate", "cpu", "extra/memcpy");
+    std::printf("%-11s %11s %11s %11s %11s %9s %7s %7s %12s\n", "size", "direct f/s", "graph f/s", "direct ms/f",
+                "graph ms/f", "memcpy ms", "rate", "cpu", "extra/memcpy");
     for (auto [width, height] : {std::pair{1280, 720}, std::pair{1920, 1080}}) {
         const std::wstring serial = UniqueSerial(L"BENCH");
         emu::DeviceSettings settings = GeneralCamera(serial, L"Bench camera " + serial, width, height);
-        const std::wstring name = UniqueName(L"bench");
-        settings["attach"] = Narrow(name);
-        auto model = emu::CCommandStatusUsbModel::FromSettings(emu::Family::Alder, settings);
-        model->WithFirmware([&](emu::CommandStatusModel& firmware) {
-            firmware.SetModes({uint32_t(height) << 16 | uint32_t(width)}, {30u});
-        });
-        using Attach = BOOL (*)(const wchar_t*, emu::IUsbDeviceModel*);
-        HMODULE winusb = ::GetModuleHandleW(L"WinUsb.dll");
-        auto attach = winusb ? reinterpret_cast<Attach>(reinterpret_cast<void*>(::GetProcAddress(winusb, "OrvoEmu_AttachModel")))
-                             : nullptr;
+        settings["modes"] = std::to_string(width) + "x" + std::to_string(height) + "@30";
         emu::PluggedDevice device;
-        if (!attach || !attach(name.c_str(), model.get()) || !bus.Plug(kUsbDeviceInterfaceClass, settings, &device)) {
+        if (!bus.Plug(kUsbDeviceInterfaceClass, settings, &device)) {
             std::printf("could not plug the bench camera\n");
             return 1;
         }
@@ -172,8 +163,9 @@ int wmain(int argc, wchar_t** argv) {
         const Result direct = Direct(library, id, width, height, seconds);
         const Result graph = Graph(clsid, height, seconds);
         const double copy = MemcpySeconds(size_t(width) * height * 3);
-        std::printf("%4d x %-4d %12.2f %12.2f %12.3f %12.3f %10.3f %10.3f %12.2f\n", width, height,
+        std::printf("%4d x %-4d %11.2f %11.2f %11.3f %11.3f %9.3f %7.3f %7.3f %12.2f\n", width, height,
                     direct.framesPerSecond, graph.framesPerSecond, direct.cpuPerFrame * 1e3, graph.cpuPerFrame * 1e3,
+                    copy * 1e3,
                     direct.framesPerSecond ? graph.framesPerSecond / direct.framesPerSecond : 0,
                     direct.cpuPerFrame ? graph.cpuPerFrame / direct.cpuPerFrame : 0,
                     (graph.cpuPerFrame - direct.cpuPerFrame) / copy);

@@ -1,4 +1,5 @@
-// The capture pin's picture logic and the camera table's rules, in-process.
+// The capture pin's picture logic, its buffer choice and the camera table's
+// rules, in-process.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -6,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "capture_source/filter/camera_filter.h"
+#include "capture_source/filter/camera_pins.h"
 #include "capture_source/filter/frame_format.h"
 #include "capture_source/module/camera_table.h"
 
@@ -129,6 +132,57 @@ TEST(CameraTableRules, CountsAreClampedAndRemovalKeepsOrder) {
     EXPECT_FALSE(AddEntry(table, {id(4), kind, 4}));
     RemoveEntry(table, id(2));  // found at 0 of a clamped 512
     EXPECT_EQ(table.count, 511);
+}
+
+}  // namespace
+}  // namespace orvo::capture
+
+namespace orvo::capture {
+namespace {
+
+// Records what the pin asks of an allocator and grants it.
+class FakeAllocator : public IMemAllocator {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_PROPERTIES* actual) override {
+        asked = *request;
+        *actual = *request;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetProperties(ALLOCATOR_PROPERTIES*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Commit() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Decommit() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE GetBuffer(IMediaSample**, REFERENCE_TIME*, REFERENCE_TIME*, DWORD) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE ReleaseBuffer(IMediaSample*) override { return S_OK; }
+
+    ALLOCATOR_PROPERTIES asked{};
+};
+
+// A downstream pin's buffer count is kept, 0 meaning one; the size is the
+// pin's image size.
+TEST(CapturePin, BufferCountsComeFromDownstreamAndSizesFromThePin) {
+    const CLSID clsid = {0x5151, 0x1, 0x2, {3, 4, 5, 6, 7, 8, 9, 10}};
+    auto* filter = new CGeneralCameraFilter(clsid);
+    filter->AddRef();
+    auto* pin = new CGeneralCameraPin(filter, 1);
+    FakeAllocator allocator;
+    for (long count : {0L, 3L}) {
+        ALLOCATOR_PROPERTIES request{count, 0, 1, 0};
+        EXPECT_EQ(pin->DecideBufferSize(&allocator, &request), S_OK);
+        EXPECT_EQ(allocator.asked.cBuffers, count == 0 ? 1 : count);
+        EXPECT_EQ(allocator.asked.cbBuffer, long(pin->OutputFormat().biSizeImage));
+    }
+    ALLOCATOR_PROPERTIES request{1, 0, 1, 0};
+    EXPECT_EQ(pin->DecideBufferSize(nullptr, &request), E_INVALIDARG);
+    EXPECT_EQ(pin->DecideBufferSize(&allocator, nullptr), E_INVALIDARG);
+    filter->Release();  // deletes the pin with it
 }
 
 }  // namespace

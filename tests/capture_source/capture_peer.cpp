@@ -6,6 +6,7 @@
 //                                            when it opened, 3 when in use
 //   capture_peer stream-exit CLSID READY     streams through a graph and
 //                                            leaves main mid-stream
+//   capture_peer stream-hold CLSID READY     streams until it is ended
 #include <windows.h>
 
 #include <cstdio>
@@ -40,7 +41,7 @@ int Open(int deviceId) {
     return result == ORVO_OK ? 0 : result == ORVO_E_IN_USE ? 3 : 1;
 }
 
-int StreamAndExit(const wchar_t* clsidText, const wchar_t* ready) {
+int StreamAndExit(const wchar_t* clsidText, const wchar_t* ready, bool hold) {
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     CLSID clsid{};
     if (FAILED(::CLSIDFromString(clsidText, &clsid))) return 2;
@@ -51,6 +52,7 @@ int StreamAndExit(const wchar_t* clsidText, const wchar_t* ready) {
     if (FAILED(graph->Build(filter.get(), true)) || FAILED(graph->Run())) return 4;
     for (int i = 0; i < 500 && graph->counter.Snapshot().samples < 3; ++i) orvo::win32::WaitPumpingMessages(nullptr, 20);
     ::SetEvent(OpenReady(ready));
+    while (hold) orvo::win32::WaitPumpingMessages(nullptr, 1000);
     std::printf("streaming %ld\n", graph->counter.Snapshot().samples);
     std::fflush(stdout);
     return 0;
@@ -63,6 +65,7 @@ int wmain(int argc, wchar_t** argv) {
     if (mode == L"hold-mutex" && argc >= 4) return HoldMutex(argv[2], static_cast<DWORD>(_wtoi(argv[3])), false);
     if (mode == L"die-holding" && argc >= 3) return HoldMutex(argv[2], 0, true);
     if (mode == L"open" && argc >= 3) return Open(_wtoi(argv[2]));
-    if (mode == L"stream-exit" && argc >= 4) return StreamAndExit(argv[2], argv[3]);
+    if (mode == L"stream-exit" && argc >= 4) return StreamAndExit(argv[2], argv[3], false);
+    if (mode == L"stream-hold" && argc >= 4) return StreamAndExit(argv[2], argv[3], true);
     return 2;
 }

@@ -101,8 +101,11 @@ int Grab(const std::wstring& which, int wanted, const std::wstring& outDir, bool
     std::vector<std::vector<BYTE>> frames;
     frames.reserve(size_t(wanted));
     orvo::win32::CriticalSection framesLock;
+    ULONGLONG firstTick = 0, lastTick = 0;  // wall time of the first and last sample
     graph.counter.onSample = [&](const BYTE* pixels, long length, REFERENCE_TIME) {
         orvo::win32::CriticalSectionLock lock(framesLock);
+        lastTick = ::GetTickCount64();
+        if (!firstTick) firstTick = lastTick;
         if (frames.size() < size_t(wanted)) frames.emplace_back(pixels, pixels + length);
     };
 
@@ -124,16 +127,18 @@ int Grab(const std::wstring& which, int wanted, const std::wstring& outDir, bool
         }
         if (got >= size_t(wanted) || aborted || ::GetTickCount64() > deadline) break;
     }
-    const double seconds = double(::GetTickCount64() - started) / 1000.0;
     graph.Stop();
     const SampleCounter::Stats stats = graph.counter.Snapshot();
     graph.counter.onSample = nullptr;
+    // The rate from the first sample on: starting the camera is not streaming.
+    const double seconds = double(lastTick - firstTick) / 1000.0;
+    const double rate = seconds > 0 && stats.samples > 1 ? (stats.samples - 1) / seconds : 0.0;
     if (FAILED(hr) || (aborted && stats.samples == 0)) {
         std::printf("the camera did not stream (0x%08lX): it is busy in another application or was removed\n", hr);
         return 3;
     }
-    std::printf("%ld samples in %.2f s (%.1f per second), %ld time-stamp gaps, %ld repeated samples\n",
-                stats.samples, seconds, seconds > 0 ? stats.samples / seconds : 0.0, stats.timeGaps, stats.repeated);
+    std::printf("%ld samples in %.2f s after the first (%.1f per second), %ld time-stamp gaps, %ld repeated samples\n",
+                stats.samples, seconds, rate, stats.timeGaps, stats.repeated);
 
     orvo::win32::CriticalSectionLock lock(framesLock);
     std::string folder = Narrow(outDir);
