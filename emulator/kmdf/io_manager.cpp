@@ -163,15 +163,18 @@ void CIoManager::Finish(Request* request) {
         const size_t n = std::min<size_t>(information, std::min(irp->outputLength, request->systemBuffer.size()));
         std::memcpy(irp->userOutput, request->systemBuffer.data(), n);
     }
-    bool inline_;
     {
         std::lock_guard<std::mutex> lock(irp->lock);
         irp->status = status;
         irp->information = information;
         irp->completed = true;
         irp->request = nullptr;
-        inline_ = !irp->dispatchReturned;
         irp->cv.notify_all();
+    }
+    {
+        // Off the books before the caller can see the completion.
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_outstanding.erase(irp);
     }
     if (irp->overlapped) {
         irp->overlapped->InternalHigh = information;
@@ -179,7 +182,7 @@ void CIoManager::Finish(Request* request) {
         irp->overlapped->Internal = ULONG_PTR(ULONG(status));
         if (irp->overlapped->hEvent && !irp->apc) ::SetEvent(irp->overlapped->hEvent);
     }
-    if (irp->apc && !(inline_ && IsError(status))) {
+    if (irp->apc) {
         auto* data = new ApcData{irp->apc, IsError(status) || IsWarning(status) ? Win32Error(status) : 0,
                                  DWORD(information), irp->overlapped};
         if (!::QueueUserAPC(&RunApc, irp->apcThread, reinterpret_cast<ULONG_PTR>(data))) delete data;
@@ -188,10 +191,12 @@ void CIoManager::Finish(Request* request) {
         ::CloseHandle(irp->apcThread);
         irp->apcThread = nullptr;
     }
-    std::lock_guard<std::mutex> lock(m_lock);
-    m_outstanding.erase(irp);
 }
 
+// The framework pends every request it presents through a queue, so an
+// overlapped caller always sees ERROR_IO_PENDING (ReadFileEx: TRUE) and
+// learns the result from the OVERLAPPED, even when the driver completed the
+// request before the dispatch returned.
 BOOL CIoManager::Issue(Request* request, const std::shared_ptr<Irp>& irp, DWORD* transferred) {
     {
         std::lock_guard<std::mutex> lock(m_lock);
@@ -200,20 +205,13 @@ BOOL CIoManager::Issue(Request* request, const std::shared_ptr<Irp>& irp, DWORD*
     PresentRequest(request);
     std::unique_lock<std::mutex> lock(irp->lock);
     irp->dispatchReturned = true;
-    if (!irp->overlapped && !irp->apc) irp->cv.wait(lock, [&] { return irp->completed; });
-    if (!irp->completed) {
-        if (irp->apc) return TRUE;
+    if (irp->apc) return TRUE;
+    if (irp->overlapped) {
         ::SetLastError(ERROR_IO_PENDING);
         return FALSE;
     }
+    irp->cv.wait(lock, [&] { return irp->completed; });
     if (transferred) *transferred = DWORD(irp->information);
-    if (irp->apc) {
-        if (IsError(irp->status)) {
-            ::SetLastError(Win32Error(irp->status));
-            return FALSE;
-        }
-        return TRUE;
-    }
     if (IsError(irp->status) || IsWarning(irp->status)) {
         ::SetLastError(Win32Error(irp->status));
         return FALSE;

@@ -112,6 +112,33 @@ TEST_F(CancelTest, D0ExitAtEachRoutineCall) {
     });
 }
 
+// The queue stops before D0 exit; without EvtIoStop the framework would wait
+// for reads that wait for a frame, and the pipes' stop in D0 exit would come
+// too late to free them.
+TEST_F(CancelTest, LeavingD0FreesReadsAwaitingAFrame) {
+    ASSERT_EQ(StartHost(), STATUS_SUCCESS);
+    HANDLE data = Open(kDataPipe);
+    std::vector<uint8_t> staged(kReadSize), single(1000);
+    Pending stagedRead, singleRead;
+    BeginRead(data, staged.data(), kReadSize, stagedRead);
+    BeginRead(data, single.data(), DWORD(single.size()), singleRead);
+    ASSERT_EQ(host->EnterDx(WdfPowerDeviceD3), STATUS_SUCCESS);
+    const DWORD cancelled = kmdf::CIoManager::Win32Error(STATUS_CANCELLED);
+    EXPECT_EQ(Wait(data, stagedRead, kPrompt).error, cancelled);
+    EXPECT_EQ(Wait(data, singleRead, kPrompt).error, cancelled);
+    // Requests wait in the queue while the device is away, and flow again.
+    const std::vector<uint8_t> frame = Pattern(kReadSize, 4);
+    Pending later;
+    BeginRead(data, staged.data(), kReadSize, later);
+    camera->QueueData(frame);
+    ASSERT_EQ(host->ReturnToD0(), STATUS_SUCCESS);
+    const Result result = Wait(data, later, kPrompt);
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_TRUE(staged == frame);
+    host->Remove();
+    EXPECT_VERIFIER_CLEAN();
+}
+
 TEST_F(CancelTest, SoakOfStagedReadsWithJitterAndRandomCancels) {
     ASSERT_EQ(StartHost(), STATUS_SUCCESS);
     HANDLE data = Open(kDataPipe);

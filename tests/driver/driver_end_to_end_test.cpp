@@ -2,6 +2,7 @@
 // frames (eleven stages each) byte-exact beside status exchanges and control
 // transfers; pulled mid-frame, the read fails once and the device is lost.
 #include <atomic>
+#include <mutex>
 #include <thread>
 
 #include "tests/driver/driver_fixture.h"
@@ -80,7 +81,8 @@ TEST_F(EndToEndTest, PulledMidFrameTheReadFailsOnceAndTheNextWriteMarksTheDevice
     // The cable goes in the middle of the next frame's fourth piece.
     for (int i = 0; i < 3; ++i) camera->Faults().Add(emu::kDataEndpoint, {emu::FaultKind::None, 0});
     camera->Faults().Add(emu::kDataEndpoint, {emu::FaultKind::Unplug, 1000});
-    ASSERT_EQ(device.BeginReadData(buffer.data(), kFrameBytes, event.get()), 1);
+    ASSERT_EQ(device.BeginReadData(buffer.data(), kFrameBytes, event.get()), 1)
+        << ::GetLastError() << " failed " << device.IsFailed() << " outstanding " << Io().Outstanding();
     EXPECT_EQ(device.WaitData(&got, 20000), 0);
     EXPECT_EQ(got, 0u);
     host->SurpriseRemove();
@@ -89,6 +91,42 @@ TEST_F(EndToEndTest, PulledMidFrameTheReadFailsOnceAndTheNextWriteMarksTheDevice
     EXPECT_EQ(device.Write(command, sizeof(command)), 0);
     EXPECT_TRUE(device.IsFailed());
     EXPECT_EQ(Io().Outstanding(), 0u);
+}
+
+// The listener's ReadFileEx completions arrive by APC on its own thread.
+TEST_F(EndToEndTest, TheListenerReceivesDataPipePiecesByApc) {
+    struct Listener : IDeviceListener {
+        std::mutex lock;
+        std::vector<uint8_t> bytes;
+        int ends = 0;
+        void OnData(const uint8_t* data, uint32_t length) override {
+            std::lock_guard<std::mutex> guard(lock);
+            if (data) bytes.insert(bytes.end(), data, data + length);
+            else ++ends;
+        }
+        void OnDeviceLost() override {}
+        void OnOpened() override {}
+    } listener;
+    ASSERT_EQ(StartHost(), STATUS_SUCCESS);
+    kmdf::CDriverUsbDevice device(Io());
+    ASSERT_EQ(device.Open(host->InterfacePath().c_str(), &listener), 1);
+    const std::vector<uint8_t> sent = Pattern(1500, 8);
+    camera->QueueData(sent);
+    ASSERT_EQ(device.StartListener(), 1);
+    for (int i = 0; i < 2000; ++i) {
+        {
+            std::lock_guard<std::mutex> guard(listener.lock);
+            if (listener.bytes.size() >= sent.size()) break;
+        }
+        ::Sleep(5);
+    }
+    EXPECT_EQ(device.StopThreads(), 1);
+    std::lock_guard<std::mutex> guard(listener.lock);
+    EXPECT_TRUE(listener.bytes == sent);
+    EXPECT_EQ(listener.ends, 1);  // the stop's cancelled read
+    device.Close();
+    host->Remove();
+    EXPECT_VERIFIER_CLEAN();
 }
 
 }  // namespace
