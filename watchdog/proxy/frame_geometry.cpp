@@ -1,0 +1,110 @@
+#include "watchdog/proxy/frame_geometry.h"
+
+#include <cstring>
+
+namespace orvo::watchdog {
+namespace {
+
+int32_t ReadInt32(const uint8_t* p) noexcept {
+    int32_t v;
+    std::memcpy(&v, p, sizeof(v));
+    return v;
+}
+
+uint16_t ReadUInt16(const uint8_t* p) noexcept {
+    uint16_t v;
+    std::memcpy(&v, p, sizeof(v));
+    return v;
+}
+
+bool SizeAcceptable(int64_t width, int64_t height) noexcept {
+    return width > 0 && height > 0 && static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 3 <= kMaxFrameBytes;
+}
+
+}  // namespace
+
+bool GeometryFromModeList(const uint8_t* record, size_t recordBytes, FrameGeometry& geometry) noexcept {
+    if (!record || recordBytes < kModeListFirstEntry) return false;
+    const int32_t count = ReadInt32(record + 8);
+    if (count <= 0) return false;
+    // The count comes from another process: never walk past the record.
+    size_t modes = static_cast<size_t>(count);
+    const size_t fit = (recordBytes - kModeListFirstEntry) / kModeEntryBytes;
+    if (modes > fit) modes = fit;
+
+    int64_t best = 0;
+    int bestWidth = 0, bestHeight = 0, bestRate = 0;
+    for (size_t i = 0; i < modes; ++i) {
+        const uint8_t* entry = record + kModeListFirstEntry + i * kModeEntryBytes;
+        const int width = ReadUInt16(entry);
+        const int height = ReadUInt16(entry + 2);
+        for (int r = 0; r < 4; ++r) {
+            const int rate = entry[4 + r];
+            if (rate == 0) continue;
+            // 64-bit products: 65535 x 65535 x 255 does not fit 32 bits.
+            const int64_t score = int64_t{width} * height * rate;
+            if (score > best) {
+                best = score;
+                bestWidth = width;
+                bestHeight = height;
+                bestRate = rate;
+            }
+        }
+    }
+    if (best == 0 || !SizeAcceptable(bestWidth, bestHeight)) return false;
+    geometry = FrameGeometry{};
+    geometry.sourceWidth = geometry.outputWidth = bestWidth;
+    geometry.sourceHeight = geometry.outputHeight = bestHeight;
+    geometry.frameRate = bestRate;
+    return true;
+}
+
+bool GeometryFromGeneralInfo(int32_t width, int32_t height, FrameGeometry& geometry) noexcept {
+    if (width > 720) {
+        width /= 2;
+        height /= 2;
+    }
+    if (!SizeAcceptable(width, height)) return false;
+    geometry = FrameGeometry{};
+    geometry.sourceWidth = geometry.outputWidth = width;
+    geometry.sourceHeight = geometry.outputHeight = height;
+    return true;
+}
+
+bool GeometryFromCedarInfo(int32_t width, int32_t height, FrameGeometry& geometry) noexcept {
+    const int32_t halfWidth = width / 2;
+    const int32_t halfHeight = height / 2;
+    if (!SizeAcceptable(halfWidth, halfHeight)) return false;
+    geometry = FrameGeometry{};
+    geometry.sourceWidth = halfWidth;
+    geometry.sourceHeight = halfHeight;
+    geometry.outputWidth = halfHeight;
+    geometry.outputHeight = halfWidth;
+    geometry.transform = FrameTransform::QuarterTurn;
+    return true;
+}
+
+void TransformFrame(const FrameGeometry& g, const uint8_t* source, size_t sourceStride, uint8_t* output) noexcept {
+    const size_t outRow = static_cast<size_t>(g.outputWidth) * 3;
+    if (g.transform == FrameTransform::Identity) {
+        for (int i = 0; i < g.outputHeight; ++i) {
+            std::memcpy(output + i * outRow, source + i * sourceStride, outRow);
+        }
+        return;
+    }
+    // Output (column j, row i) takes source (x = i, y = source height - 1 - j):
+    // walk each source row once, scattering it into one output column.
+    for (int j = 0; j < g.outputWidth; ++j) {
+        const uint8_t* src = source + static_cast<size_t>(g.sourceHeight - 1 - j) * sourceStride;
+        uint8_t* dst = output + static_cast<size_t>(j) * 3;
+        for (int i = 0; i < g.outputHeight; ++i) {
+            dst[0] = src[0];
+            dst[1] = src[1];
+            dst[2] = src[2];
+            src += 3;
+            dst += outRow;
+        }
+    }
+}
+
+}  // namespace orvo::watchdog
