@@ -347,8 +347,11 @@ static NTSTATUS BuildStage(WDFREQUEST request, PREQUEST_CONTEXT requestContext, 
 }
 
 static VOID StartStagedTransfer(WDFREQUEST request, PREQUEST_CONTEXT requestContext) {
-    WDFUSBDEVICE usbDevice =
-        GetDeviceContext(WdfIoTargetGetDevice(WdfUsbTargetPipeGetIoTarget(requestContext->pipe)))->usbDevice;
+    PDEVICE_CONTEXT deviceContext =
+        GetDeviceContext(WdfIoTargetGetDevice(WdfUsbTargetPipeGetIoTarget(requestContext->pipe)));
+    WDFUSBDEVICE usbDevice = deviceContext->usbDevice;
+    WDFSPINLOCK transferLock = deviceContext->transferLock;
+    BOOLEAN stopped;
     WDF_OBJECT_ATTRIBUTES attributes;
     WDFCOLLECTION collection;
     WDFSPINLOCK lock;
@@ -373,9 +376,19 @@ static VOID StartStagedTransfer(WDFREQUEST request, PREQUEST_CONTEXT requestCont
         WdfRequestComplete(request, status);
         return;
     }
-    /* Published together: EvtIoStop looks at them. */
+    /* Published together under the device's lock: EvtIoStop either sees
+     * them and cancels the stages, or has marked the request before. */
+    WdfSpinLockAcquire(transferLock);
     requestContext->stageLock = lock;
     requestContext->stageRequests = collection;
+    stopped = requestContext->stopped;
+    WdfSpinLockRelease(transferLock);
+    if (stopped) {
+        WdfSpinLockAcquire(requestContext->stageLock);
+        requestContext->cancelled = TRUE;
+        RecordFailure(requestContext, STATUS_CANCELLED, USBD_STATUS_CANCELED);
+        WdfSpinLockRelease(requestContext->stageLock);
+    }
 
     stages = (requestContext->bytesLeft + ORVOUSB_STAGE_SIZE - 1) / ORVOUSB_STAGE_SIZE;
     if (stages > ORVOUSB_MAX_STAGE_REQUESTS) stages = ORVOUSB_MAX_STAGE_REQUESTS;
@@ -410,6 +423,34 @@ static VOID StartStagedTransfer(WDFREQUEST request, PREQUEST_CONTEXT requestCont
     else DrainStages(requestContext, request);
 }
 
+static BOOLEAN IsStopped(WDFSPINLOCK transferLock, PREQUEST_CONTEXT requestContext) {
+    BOOLEAN stopped;
+    WdfSpinLockAcquire(transferLock);
+    stopped = requestContext->stopped;
+    WdfSpinLockRelease(transferLock);
+    return stopped;
+}
+
+/* Sends the caller's request with its URB unless EvtIoStop has marked it.
+ * A stop that ran between the check and the send found nothing sent to
+ * cancel: the second check cancels it. The reference keeps the request and
+ * its context while the pipe may complete it. */
+static VOID SendSingleUrb(WDFREQUEST request, PREQUEST_CONTEXT requestContext) {
+    WDFIOTARGET target = WdfUsbTargetPipeGetIoTarget(requestContext->pipe);
+    WDFSPINLOCK transferLock = GetDeviceContext(WdfIoTargetGetDevice(target))->transferLock;
+
+    if (IsStopped(transferLock, requestContext)) {
+        WdfRequestComplete(request, STATUS_CANCELLED);
+        return;
+    }
+    WdfObjectReference(request);
+    if (!WdfRequestSend(request, target, WDF_NO_SEND_OPTIONS))
+        WdfRequestComplete(request, WdfRequestGetStatus(request));
+    else if (IsStopped(transferLock, requestContext))
+        (VOID)WdfRequestCancelSentRequest(request);
+    WdfObjectDereference(request);
+}
+
 static VOID StartTransfer(WDFREQUEST request, PREQUEST_CONTEXT requestContext) {
     NTSTATUS status;
     requestContext->failStatus = STATUS_SUCCESS;
@@ -425,8 +466,7 @@ static VOID StartTransfer(WDFREQUEST request, PREQUEST_CONTEXT requestContext) {
         return;
     }
     WdfRequestSetCompletionRoutine(request, OnTransferDone, NULL);
-    if (!WdfRequestSend(request, WdfUsbTargetPipeGetIoTarget(requestContext->pipe), WDF_NO_SEND_OPTIONS))
-        WdfRequestComplete(request, WdfRequestGetStatus(request));
+    SendSingleUrb(request, requestContext);
 }
 
 static VOID StartReadWrite(WDFREQUEST Request, SIZE_T Length, BOOLEAN isRead) {
@@ -445,8 +485,8 @@ static VOID StartReadWrite(WDFREQUEST Request, SIZE_T Length, BOOLEAN isRead) {
         WdfRequestComplete(Request, STATUS_INVALID_DEVICE_REQUEST);
         return;
     }
+    /* The framework zeroes the context; EvtIoStop may already have marked it. */
     requestContext = GetRequestContext(Request);
-    RtlZeroMemory(requestContext, sizeof(*requestContext));
     status = isRead ? WdfRequestRetrieveOutputWdmMdl(Request, &mdl) : WdfRequestRetrieveInputWdmMdl(Request, &mdl);
     if (!NT_SUCCESS(status)) {
         WdfRequestComplete(Request, status);
@@ -473,8 +513,15 @@ VOID OrvoUsbEvtIoWrite(WDFQUEUE Queue, WDFREQUEST Request, SIZE_T Length) {
  * power transition for ever, so transfers in flight are cancelled. */
 VOID OrvoUsbEvtIoStop(WDFQUEUE Queue, WDFREQUEST Request, ULONG ActionFlags) {
     PREQUEST_CONTEXT requestContext = GetRequestContext(Request);
-    UNREFERENCED_PARAMETER(Queue);
+    WDFSPINLOCK transferLock = GetDeviceContext(WdfIoQueueGetDevice(Queue))->transferLock;
+    BOOLEAN staged;
     UNREFERENCED_PARAMETER(ActionFlags);
-    if (requestContext->stageRequests != NULL && requestContext->stageLock != NULL) CancelStages(requestContext);
+    /* The mark stops a transfer that has not been sent yet; one already
+     * sent is cancelled here. */
+    WdfSpinLockAcquire(transferLock);
+    requestContext->stopped = TRUE;
+    staged = requestContext->stageLock != NULL;
+    WdfSpinLockRelease(transferLock);
+    if (staged) CancelStages(requestContext);
     else (VOID)WdfRequestCancelSentRequest(Request);
 }

@@ -39,6 +39,9 @@ typedef struct _DEVICE_CONTEXT {
     WDFMEMORY manufacturerString;
     WDFMEMORY productString;
     WDFMEMORY serialNumberString;
+    /* Orders EvtIoStop against a transfer's start: guards each request's
+     * stopped mark and the publishing of its stage lock. */
+    WDFSPINLOCK transferLock;
 } DEVICE_CONTEXT, *PDEVICE_CONTEXT;
 WDF_DECLARE_CONTEXT_TYPE_WITH_NAME(DEVICE_CONTEXT, GetDeviceContext)
 
@@ -67,6 +70,9 @@ typedef struct _REQUEST_CONTEXT {
      * address order, and whether a thread is sending them. */
     LIST_ENTRY readyStages;
     BOOLEAN sending;
+    /* Under the device's transferLock: EvtIoStop ran for the request. A
+     * single URB is not sent after it; a staged start cancels its stages. */
+    BOOLEAN stopped;
     /* The caller's request was marked cancelable (with an extra reference). */
     BOOLEAN cancelable;
     WDFUSBPIPE pipe;

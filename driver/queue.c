@@ -59,6 +59,11 @@ NTSTATUS OrvoUsbEvtDeviceAdd(WDFDRIVER Driver, PWDFDEVICE_INIT DeviceInit) {
     status = ReadMaximumTransferSize(Driver, GetDeviceContext(device));
     if (!NT_SUCCESS(status)) return status;
 
+    WDF_OBJECT_ATTRIBUTES_INIT(&attributes);
+    attributes.ParentObject = device;
+    status = WdfSpinLockCreate(&attributes, &GetDeviceContext(device)->transferLock);
+    if (!NT_SUCCESS(status)) return status;
+
     WDF_DEVICE_PNP_CAPABILITIES_INIT(&capabilities);
     capabilities.SurpriseRemovalOK = WdfTrue;
     WdfDeviceSetPnpCapabilities(device, &capabilities);

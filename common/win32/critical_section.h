@@ -13,6 +13,8 @@ public:
 
     void enter() noexcept { ::EnterCriticalSection(&m_cs); }
     void leave() noexcept { ::LeaveCriticalSection(&m_cs); }
+    // For SleepConditionVariableCS.
+    CRITICAL_SECTION* native() noexcept { return &m_cs; }
 
 private:
     CRITICAL_SECTION m_cs;

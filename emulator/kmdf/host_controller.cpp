@@ -26,15 +26,15 @@ CHostController::CHostController(emu::IUsbDeviceModel& model)
 
 CHostController::~CHostController() {
     {
-        std::lock_guard<std::mutex> lock(m_lock);
+        win32::CriticalSectionLock lock(m_lock);
         m_quit = true;
     }
-    ::SetEvent(m_wake);
+    WakeThread();
     m_thread.join();
     m_model.RemoveWaker(m_wake);
     std::vector<Done> done;
     {
-        std::lock_guard<std::mutex> lock(m_lock);
+        win32::CriticalSectionLock lock(m_lock);
         for (auto& queue : m_queues)
             for (Urb& urb : queue.second) done.push_back({urb.request, STATUS_CANCELLED, USBD_STATUS_CANCELED});
         m_queues.clear();
@@ -63,12 +63,12 @@ std::vector<uint8_t> CHostController::ConfigurationDescriptor() {
 }
 
 void CHostController::SetUrbObserver(UrbObserver observer) {
-    std::lock_guard<std::mutex> lock(m_lock);
+    win32::CriticalSectionLock lock(m_lock);
     m_observer = std::move(observer);
 }
 
 unsigned CHostController::UrbsServed() const {
-    std::lock_guard<std::mutex> lock(m_lock);
+    win32::CriticalSectionLock lock(m_lock);
     return m_served;
 }
 
@@ -88,18 +88,32 @@ void CHostController::Submit(Request* request, UsbPipe* pipe) {
         break;
     case emu::FaultKind::None: break;
     }
+    Idle idle;
     {
-        std::lock_guard<std::mutex> lock(m_lock);
+        win32::CriticalSectionLock lock(m_lock);
         m_queues[pipe->endpoint].push_back(urb);
+        idle = m_idle;
+        m_idle = Idle::No;
+        if (idle == Idle::OnCondition) ::WakeConditionVariable(&m_ready);
     }
     m_model.OnTransferCount(pipe->endpoint, +1);
+    if (idle == Idle::OnEvent) ::SetEvent(m_wake);
+}
+
+// For anything but a submission: rare, so both ways of waiting are woken.
+void CHostController::WakeThread() {
+    {
+        win32::CriticalSectionLock lock(m_lock);
+        m_idle = Idle::No;
+        ::WakeConditionVariable(&m_ready);
+    }
     ::SetEvent(m_wake);
 }
 
 bool CHostController::Cancel(Request* request) {
     std::vector<Done> done;
     {
-        std::lock_guard<std::mutex> lock(m_lock);
+        win32::CriticalSectionLock lock(m_lock);
         for (auto& queue : m_queues) {
             for (auto it = queue.second.begin(); it != queue.second.end(); ++it) {
                 if (it->request != request) continue;
@@ -111,7 +125,7 @@ bool CHostController::Cancel(Request* request) {
             if (!done.empty()) break;
         }
     }
-    ::SetEvent(m_wake);
+    WakeThread();
     const bool found = !done.empty();
     Finish(done);
     return found;
@@ -120,7 +134,7 @@ bool CHostController::Cancel(Request* request) {
 void CHostController::Abort(UsbPipe* pipe) {
     std::vector<Done> done;
     {
-        std::lock_guard<std::mutex> lock(m_lock);
+        win32::CriticalSectionLock lock(m_lock);
         for (Urb& urb : m_queues[pipe->endpoint]) {
             done.push_back({urb.request, STATUS_CANCELLED, USBD_STATUS_CANCELED});
             m_model.OnTransferCount(pipe->endpoint, -1);
@@ -133,20 +147,20 @@ void CHostController::Abort(UsbPipe* pipe) {
 NTSTATUS CHostController::ResetPipe(UsbPipe* pipe) {
     if (!m_model.IsConnected()) return STATUS_NO_SUCH_DEVICE;
     {
-        std::lock_guard<std::mutex> lock(m_lock);
+        win32::CriticalSectionLock lock(m_lock);
         m_halted[pipe->endpoint] = false;
     }
-    ::SetEvent(m_wake);
+    WakeThread();
     return STATUS_SUCCESS;
 }
 
 NTSTATUS CHostController::ResetPort() {
     if (!m_model.IsConnected()) return STATUS_NO_SUCH_DEVICE;
     {
-        std::lock_guard<std::mutex> lock(m_lock);
+        win32::CriticalSectionLock lock(m_lock);
         m_halted.clear();
     }
-    ::SetEvent(m_wake);
+    WakeThread();
     return STATUS_SUCCESS;
 }
 
@@ -155,7 +169,7 @@ bool CHostController::Connected() { return m_model.IsConnected(); }
 void CHostController::Unplug() {
     m_model.Unplug();
     ::SetEvent(m_unplugged);
-    ::SetEvent(m_wake);
+    WakeThread();
 }
 
 // A control transfer the device does not answer waits for the time-out, or
@@ -283,23 +297,39 @@ void CHostController::Run() {
     std::vector<Done> done;
     for (;;) {
         DWORD waitMs = INFINITE;
+        bool onEvent = false;
         {
-            std::lock_guard<std::mutex> lock(m_lock);
+            win32::CriticalSectionLock lock(m_lock);
             if (m_quit) return;
             const ULONGLONG now = ::GetTickCount64();
             ULONGLONG nextDue = ~0ull;
+            bool waiting = false;  // a URB waits for the model, a reset or its time
             for (auto& queue : m_queues) {
                 while (!queue.second.empty() && ServeOne(queue.second.front(), now, nextDue, done)) {
                     m_model.OnTransferCount(queue.first, -1);
                     queue.second.pop_front();
                 }
+                waiting = waiting || !queue.second.empty();
             }
             if (nextDue != ~0ull) waitMs = DWORD(nextDue > now ? nextDue - now : 0);
+            // After completions, look again before waiting: their routines
+            // may have submitted more.
+            if (done.empty()) {
+                if (waiting) {
+                    m_idle = Idle::OnEvent;
+                    onEvent = true;
+                } else {
+                    m_idle = Idle::OnCondition;
+                    ::SleepConditionVariableCS(&m_ready, m_lock.native(), waitMs);
+                    m_idle = Idle::No;
+                    continue;
+                }
+            }
         }
         // Completion routines run outside the lock, on this thread, as a
         // host controller's DPC would run them.
         Finish(done);
-        ::WaitForSingleObject(m_wake, waitMs);
+        if (onEvent) ::WaitForSingleObject(m_wake, waitMs);
     }
 }
 

@@ -18,6 +18,7 @@
 #include <wdf.h>
 #include <wdfusb.h>
 
+#include "common/win32/critical_section.h"
 #include "emulator/usb_model.h"
 
 namespace orvo::kmdf {
@@ -81,13 +82,27 @@ private:
     static void Finish(std::vector<Done>& done);
     bool WaitControl(LONGLONG timeout);
 
+    // How the thread waits when it has nothing to serve.
+    enum class Idle { No, OnCondition, OnEvent };
+    void WakeThread();
+
     emu::IUsbDeviceModel& m_model;
-    mutable std::mutex m_lock;
+    mutable win32::CriticalSection m_lock;
     std::map<uint8_t, std::deque<Urb>> m_queues;
     std::map<uint8_t, bool> m_halted;
+    // The model sets m_wake when its state changes; the thread waits on it
+    // only while a URB waits (for data, a reset, its time, the model's
+    // unplugging). With every queue empty it sleeps on m_ready,
+    // which needs no round trip to the Wine server: a frame's stages hand
+    // over between the dispatching thread and this one several times.
     HANDLE m_wake = nullptr;
+    CONDITION_VARIABLE m_ready = CONDITION_VARIABLE_INIT;
     HANDLE m_unplugged = nullptr;
     bool m_quit = false;
+    // Under m_lock: whether and how the thread waits. A submission wakes it
+    // only then: a stage re-sent from a completion routine runs on this
+    // thread, which looks again before it waits.
+    Idle m_idle = Idle::No;
     unsigned m_served = 0;
     UrbObserver m_observer;
     std::thread m_thread;

@@ -2,7 +2,9 @@
 // or a D0 exit at each routine call it makes, one run each: it completes
 // once, promptly, with STATUS_CANCELLED, an earlier failure or success, and
 // the verifier stays clean. Then a soak of reads with jitter and cancels.
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <random>
 
 #include "camera_api/transport/orvo_usb_ioctl.h"
@@ -107,6 +109,71 @@ TEST_F(CancelTest, UnplugAtEachRoutineCall) {
 
 TEST_F(CancelTest, D0ExitAtEachRoutineCall) {
     Sweep([](CancelTest& t, HANDLE) {
+        EXPECT_EQ(t.host->EnterDx(WdfPowerDeviceD3), STATUS_SUCCESS);
+        EXPECT_EQ(t.host->ReturnToD0(), STATUS_SUCCESS);
+    });
+}
+
+// A single-URB read waiting for a frame that has not come: a cancel or a D0
+// exit at each routine call from its dispatch to its send completes it
+// promptly with STATUS_CANCELLED. A stop between the dispatch and the send
+// finds nothing sent to cancel; the read must not go down afterwards.
+class SingleReadStopTest : public CancelTest {
+protected:
+    static constexpr DWORD kSize = 1000;
+
+    // FALSE once the step planned at call n did not run before the read
+    // reached the pipe (n lies past its send).
+    bool RunWithStep(unsigned n, const std::function<void(SingleReadStopTest&)>& action) {
+        camera = MakeCamera();
+        EXPECT_EQ(StartHost(), STATUS_SUCCESS);
+        HANDLE data = Open(kDataPipe);
+        std::vector<uint8_t> buffer(kSize);
+        auto fired = std::make_shared<std::atomic<bool>>(false);
+        host->Verifier().ResetCalls();
+        host->Verifier().StepAt("", n, [this, &action, fired] {
+            fired->store(true);
+            action(*this);
+        }, 300);
+        Pending pending;
+        BeginRead(data, buffer.data(), kSize, pending);
+        Result result = Wait(data, pending, kPrompt);
+        const bool ran = fired->load();
+        if (result.error == DWORD(WAIT_TIMEOUT)) {
+            EXPECT_FALSE(ran) << "call " << n << ": the read did not complete";
+            // Frees the read (and a power transition waiting for it).
+            host->Verifier().ClearPlans();
+            camera->QueueData(Pattern(kSize, n));
+            result = Wait(data, pending, kPrompt);
+            EXPECT_NE(result.error, DWORD(WAIT_TIMEOUT)) << "call " << n;
+        } else {
+            EXPECT_TRUE(ran) << "call " << n << ": the read ended without data";
+            EXPECT_EQ(result.error, kmdf::CIoManager::Win32Error(STATUS_CANCELLED)) << "call " << n;
+        }
+        host->Verifier().ClearPlans();
+        host->Verifier().JoinSteps();
+        host->Remove();
+        EXPECT_VERIFIER_CLEAN() << "call " << n;
+        files.clear();
+        host.reset();
+        return ran;
+    }
+
+    void Sweep(const std::function<void(SingleReadStopTest&)>& action) {
+        unsigned n = 1;
+        while (!HasFailure() && RunWithStep(n, action)) ++n;
+        EXPECT_GT(n, 5u) << "too few routine calls before the send";
+    }
+};
+
+TEST_F(SingleReadStopTest, CancelAtEachCallBeforeTheSend) {
+    Sweep([](SingleReadStopTest& t) {
+        for (const auto& file : t.files) t.Io().CancelIoEx(file.get(), nullptr);
+    });
+}
+
+TEST_F(SingleReadStopTest, D0ExitAtEachCallBeforeTheSend) {
+    Sweep([](SingleReadStopTest& t) {
         EXPECT_EQ(t.host->EnterDx(WdfPowerDeviceD3), STATUS_SUCCESS);
         EXPECT_EQ(t.host->ReturnToD0(), STATUS_SUCCESS);
     });
