@@ -7,8 +7,6 @@ set -uo pipefail
 export ORVO_ROOT="${ORVO_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
 export BUILD="${BUILD:-$ORVO_ROOT/build}"
 source "$ORVO_ROOT/tests/product/product_rig.sh"
-failures=0
-check() { if eval "$2"; then echo "ok: $1"; else echo "FAILED: $1"; failures=$((failures + 1)); fi; }
 
 work="$(mktemp -d)"
 trap 'rig_end; rm -rf "$work"' EXIT
@@ -46,13 +44,5 @@ printf -v last 'frame_%03d.png' "$frames"
 check "no frame lost: all $frames written" '[ -f "$out/$last" ] && [ "$(ls "$out" | wc -l)" -eq "$frames" ]'
 rig_unplug "$camera"
 rig_restart
-after="$(rig_inventory)"
-if [ "$before" = "$after" ]; then
-  echo "ok: after the restart the inventory equals the one before"
-else
-  echo "FAILED: left after the restart:"
-  diff <(echo "$before") <(echo "$after")
-  failures=$((failures + 1))
-fi
-echo "$failures failure(s)"
-[ "$failures" -eq 0 ]
+rig_expect_inventory "$before" "after the restart the inventory equals the one before"
+rig_report

@@ -9,8 +9,6 @@ set -uo pipefail
 export ORVO_ROOT="${ORVO_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
 export BUILD="${BUILD:-$ORVO_ROOT/build}"
 source "$ORVO_ROOT/tests/product/product_rig.sh"
-failures=0
-check() { if eval "$2"; then echo "ok: $1"; else echo "FAILED: $1"; failures=$((failures + 1)); fi; }
 same_inventory() {
   local now
   now="$(rig_inventory)"
@@ -73,5 +71,4 @@ rig_uninstall; code=$?
 check "the uninstaller still removes it (got $code)" '[ "$code" -eq 0 ]'
 rig_restart
 check "nothing is left" 'same_inventory "$clean"'
-echo "$failures failure(s)"
-[ "$failures" -eq 0 ]
+rig_report

@@ -123,3 +123,32 @@ rig_agents() { rig_wine tasklist 2>/dev/null | grep -ci orvovistrelwatchdog || t
 rig_restart() { rig_wine wineboot -r >/dev/null; }
 
 rig_end() { orvo_wine_server_stop; }
+
+# Bookkeeping of the product suites: each check prints ok or FAILED and counts
+# failures; rig_report ends a suite with the count.
+failures=0
+check() { if eval "$2"; then echo "ok: $1"; else echo "FAILED: $1"; failures=$((failures + 1)); fi; }
+rig_report() { echo "$failures failure(s)"; [ "$failures" -eq 0 ]; }
+
+# After an uninstall: only the running uninstaller (in use during its own
+# removal) and its folders may wait for the restart. rig_expect_only_uninstaller_pending BEFORE
+rig_expect_only_uninstaller_pending() {
+  local pending
+  pending="$(diff <(echo "$1") <(rig_inventory) | sed -n 's/^> //p')"
+  check "only the running uninstaller waits for the restart" \
+    '[ -z "$pending" ] || ! grep -v -E "^Program Files/Quenlow(/OrvoVistrel(/UninstallOrvoVistrel.exe)?)?$" <<<"$pending"'
+}
+
+# The inventory now equals BEFORE, else what is left is shown.
+# rig_expect_inventory BEFORE WHAT
+rig_expect_inventory() {
+  local after
+  after="$(rig_inventory)"
+  if [ "$1" = "$after" ]; then
+    echo "ok: $2"
+  else
+    echo "FAILED: $2; left behind:"
+    diff <(echo "$1") <(echo "$after")
+    failures=$((failures + 1))
+  fi
+}

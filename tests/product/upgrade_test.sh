@@ -6,8 +6,6 @@ set -uo pipefail
 export ORVO_ROOT="${ORVO_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
 export BUILD="${BUILD:-$ORVO_ROOT/build}"
 source "$ORVO_ROOT/tests/product/product_rig.sh"
-failures=0
-check() { if eval "$2"; then echo "ok: $1"; else echo "FAILED: $1"; failures=$((failures + 1)); fi; }
 
 work="$(mktemp -d)"
 trap 'rig_end; rm -rf "$work"' EXIT
@@ -51,19 +49,7 @@ check "unplugged, it leaves the list" "rig_wait_listed x64 'Upgrade camera $tag'
 
 rig_uninstall; code=$?
 check "the uninstaller ends with 0 (got $code)" '[ "$code" -eq 0 ]'
-# The uninstaller itself was in use: it and its folder go at the restart,
-# nothing else may wait for it.
-pending="$(diff <(echo "$before") <(rig_inventory) | sed -n 's/^> //p')"
-check "only the running uninstaller waits for the restart" \
-  '[ -z "$pending" ] || ! grep -v -E "^Program Files/Quenlow(/OrvoVistrel(/UninstallOrvoVistrel.exe)?)?$" <<<"$pending"'
+rig_expect_only_uninstaller_pending "$before"
 rig_restart
-after="$(rig_inventory)"
-if [ "$before" = "$after" ]; then
-  echo "ok: the inventory after the uninstall equals the one before"
-else
-  echo "FAILED: the uninstall left things behind:"
-  diff <(echo "$before") <(echo "$after")
-  failures=$((failures + 1))
-fi
-echo "$failures failure(s)"
-[ "$failures" -eq 0 ]
+rig_expect_inventory "$before" "the inventory after the uninstall equals the one before"
+rig_report
