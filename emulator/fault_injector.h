@@ -50,16 +50,36 @@ public:
         auto it = m_abortDelay.find(endpoint);
         return it == m_abortDelay.end() ? 0 : it->second;
     }
+    // After `accepted` more submissions on endpoint go through, the next one
+    // is refused at once, as a host stack short of resources refuses it.
+    void RefuseSubmission(uint8_t endpoint, uint32_t accepted) {
+        win32::CriticalSectionLock lock(m_lock);
+        m_refuseAfter[endpoint] = accepted;
+    }
+    // Called once per submission on endpoint: true when this one is refused.
+    bool TakeRefusal(uint8_t endpoint) {
+        win32::CriticalSectionLock lock(m_lock);
+        auto it = m_refuseAfter.find(endpoint);
+        if (it == m_refuseAfter.end()) return false;
+        if (it->second > 0) {
+            --it->second;
+            return false;
+        }
+        m_refuseAfter.erase(it);
+        return true;
+    }
     void Clear() {
         win32::CriticalSectionLock lock(m_lock);
         m_next.clear();
         m_abortDelay.clear();
+        m_refuseAfter.clear();
     }
 
 private:
     win32::CriticalSection m_lock;
     std::map<uint8_t, std::deque<Fault>> m_next;
     std::map<uint8_t, uint32_t> m_abortDelay;
+    std::map<uint8_t, uint32_t> m_refuseAfter;
 };
 
 }  // namespace orvo::emu

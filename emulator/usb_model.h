@@ -79,6 +79,9 @@ public:
     // The host did something real hardware would punish silently, such as
     // handing out an OVERLAPPED or a buffer still owned by a transfer in flight.
     virtual void OnHostError(const char* what) = 0;
+    // The bus reports each isochronous read it accepts and whether the host
+    // asked it to continue the stream of the reads before it.
+    virtual void OnIsochRead(uint8_t endpoint, bool continueStream) = 0;
 };
 
 // Builds a string descriptor from text.

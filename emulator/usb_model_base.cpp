@@ -115,6 +115,16 @@ void CUsbModelBase::OnHostError(const char* what) {
     m_hostErrors.emplace_back(what ? what : "");
 }
 
+void CUsbModelBase::OnIsochRead(uint8_t endpoint, bool continueStream) {
+    win32::CriticalSectionLock lock(m_wakerLock);
+    m_isochContinue[endpoint].push_back(continueStream);
+}
+
+std::vector<bool> CUsbModelBase::IsochContinueFlags(uint8_t endpoint) {
+    win32::CriticalSectionLock lock(m_wakerLock);
+    return m_isochContinue[endpoint];
+}
+
 std::vector<std::string> CUsbModelBase::HostErrors() {
     win32::CriticalSectionLock lock(m_wakerLock);
     return m_hostErrors;

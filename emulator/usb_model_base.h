@@ -54,7 +54,10 @@ public:
     void RemoveWaker(HANDLE event) override;
     void OnTransferCount(uint8_t endpoint, int delta) override;
     void OnHostError(const char* what) override;
+    void OnIsochRead(uint8_t endpoint, bool continueStream) override;
     std::vector<std::string> HostErrors();
+    // The stream flag of every isochronous read accepted on endpoint, in order.
+    std::vector<bool> IsochContinueFlags(uint8_t endpoint);
 
     // Transfers on endpoint queued so far, and those not completed yet.
     uint32_t TransfersQueued(uint8_t endpoint);
@@ -79,6 +82,7 @@ private:
     std::map<uint8_t, uint32_t> m_queued;
     std::map<uint8_t, int32_t> m_inFlight;
     std::vector<std::string> m_hostErrors;
+    std::map<uint8_t, std::vector<bool>> m_isochContinue;
     // Last: its thread calls Wake, so it stops before the members above go.
     CWakeTimer m_wakeTimer{[this] { Wake(); }};
 };

@@ -160,6 +160,10 @@ bool CEmuInterface::Submit(Transfer transfer) {
         ::SetLastError(ERROR_DEVICE_NOT_CONNECTED);
         return false;
     }
+    if (m_model.Faults().TakeRefusal(transfer.pipe)) {
+        ::SetLastError(ERROR_NO_SYSTEM_RESOURCES);
+        return false;
+    }
     ApplyFault(transfer);
     transfer.overlapped->InternalHigh = 0;
     transfer.overlapped->Internal = kStatusPending;
@@ -219,7 +223,7 @@ bool CEmuInterface::SubmitWrite(uint8_t pipe, uint8_t* data, ULONG length, OVERL
 }
 
 bool CEmuInterface::SubmitIsoch(uint8_t pipe, uint8_t* data, ULONG length, ULONG packetCount,
-                                USBD_ISO_PACKET_DESCRIPTOR* packets, OVERLAPPED* overlapped) {
+                                USBD_ISO_PACKET_DESCRIPTOR* packets, OVERLAPPED* overlapped, bool continueStream) {
     const EndpointInfo* endpoint = FindPipe(pipe);
     if (!endpoint || endpoint->type != kPipeIsochronous || endpoint->bytesPerInterval == 0 || packetCount == 0 ||
         !packets || length / packetCount == 0) {
@@ -236,8 +240,18 @@ bool CEmuInterface::SubmitIsoch(uint8_t pipe, uint8_t* data, ULONG length, ULONG
     transfer.overlapped = overlapped;
     // Packets per millisecond: 8 / interval at high speed, at least one.
     const uint32_t perMs = std::max<uint32_t>(1, 8 / std::max<uint32_t>(1, endpoint->interval));
-    transfer.paceAt = ::GetTickCount64() + std::max<uint32_t>(1, packetCount / perMs);
-    return Submit(transfer);
+    const ULONGLONG duration = std::max<uint32_t>(1, packetCount / perMs);
+    {
+        win32::CriticalSectionLock lock(m_lock);
+        ULONGLONG& scheduleEnd = m_isochScheduleEnd[pipe];
+        transfer.paceAt = std::max(::GetTickCount64(), scheduleEnd) + duration;
+        if (Submit(transfer)) return true;
+        if (::GetLastError() != ERROR_IO_PENDING) return false;
+        scheduleEnd = transfer.paceAt;
+    }
+    m_model.OnIsochRead(pipe, continueStream);
+    ::SetLastError(ERROR_IO_PENDING);
+    return false;
 }
 
 bool CEmuInterface::Abort(uint8_t pipe) {
@@ -248,6 +262,7 @@ bool CEmuInterface::Abort(uint8_t pipe) {
     const uint32_t delay = m_model.Faults().AbortDelay(pipe);
     {
         win32::CriticalSectionLock lock(m_lock);
+        m_isochScheduleEnd.erase(pipe);
         const ULONGLONG now = ::GetTickCount64();
         for (auto it = m_transfers.begin(); it != m_transfers.end();) {
             if (it->pipe != pipe || it->aborted) {

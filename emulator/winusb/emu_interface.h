@@ -50,7 +50,7 @@ public:
     bool SubmitRead(uint8_t pipe, uint8_t* data, ULONG length, OVERLAPPED* overlapped);
     bool SubmitWrite(uint8_t pipe, uint8_t* data, ULONG length, OVERLAPPED* overlapped);
     bool SubmitIsoch(uint8_t pipe, uint8_t* data, ULONG length, ULONG packetCount,
-                     USBD_ISO_PACKET_DESCRIPTOR* packets, OVERLAPPED* overlapped);
+                     USBD_ISO_PACKET_DESCRIPTOR* packets, OVERLAPPED* overlapped, bool continueStream);
     bool Abort(uint8_t pipe);
     bool Control(const WINUSB_SETUP_PACKET& setup, uint8_t* data, ULONG length, ULONG* moved);
 
@@ -94,6 +94,9 @@ private:
     std::map<std::pair<uint8_t, ULONG>, ULONG> m_policies;
     win32::CriticalSection m_lock;
     std::list<Transfer> m_transfers;
+    // Per isochronous pipe, when the last read scheduled on it ends: the
+    // controller serves reads back to back, each over its own microframes.
+    std::map<uint8_t, ULONGLONG> m_isochScheduleEnd;
     win32::UniqueHandle m_wake;
     win32::UniqueHandle m_unplugEvent;
     win32::UniqueHandle m_thread;

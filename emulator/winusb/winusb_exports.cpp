@@ -353,7 +353,6 @@ WINBOOL WINAPI WinUsb_UnregisterIsochBuffer(WINUSB_ISOCH_BUFFER_HANDLE IsochBuff
 WINBOOL WINAPI WinUsb_ReadIsochPipeAsap(WINUSB_ISOCH_BUFFER_HANDLE BufferHandle, ULONG Offset, ULONG Length,
                                         WINBOOL ContinueStream, ULONG NumberOfPackets,
                                         PUSBD_ISO_PACKET_DESCRIPTOR IsoPacketDescriptors, LPOVERLAPPED Overlapped) {
-    (void)ContinueStream;
     auto buffer = FindIsochBuffer(BufferHandle);
     if (!buffer) return FALSE;
     if (Offset > buffer->length || Length > buffer->length - Offset) {
@@ -361,7 +360,7 @@ WINBOOL WINAPI WinUsb_ReadIsochPipeAsap(WINUSB_ISOCH_BUFFER_HANDLE BufferHandle,
         return FALSE;
     }
     return buffer->owner->SubmitIsoch(buffer->pipe, buffer->data + Offset, Length, NumberOfPackets,
-                                      IsoPacketDescriptors, Overlapped);
+                                      IsoPacketDescriptors, Overlapped, ContinueStream != FALSE);
 }
 
 }  // extern "C"
