@@ -2,14 +2,18 @@
 
 namespace orvo {
 
+// Collects the oldest read, or returns as soon as the sink gives a block back
+// so that it goes under a read at once. The read's block went to the pipe
+// when it was submitted; a block still held here is one whose submission was
+// refused, so the read's bytes are not credited to it, and it waits for its
+// retry.
 void CWinUsbSource::Advance() {
     CWinUsbStream* stream = UsbStream();
     if (stream && stream->HasPending()) {
         uint32_t bytes = 0;
-        stream->CompleteRead(&bytes);
-        m_blockLength = bytes;
+        stream->CompleteRead(&bytes, GetEvent());
     }
-    CWriteSocket::Advance();
+    m_blockLength = 0;
 }
 
 bool CWinUsbSource::Submit() {

@@ -131,13 +131,14 @@ bool CWinUsbStream::SubmitRead(uint8_t* block) {
     return false;
 }
 
-bool CWinUsbStream::CompleteRead(uint32_t* bytes) {
+bool CWinUsbStream::CompleteRead(uint32_t* bytes, HANDLE wake) {
     *bytes = 0;
     const uint32_t index = WriteIndex();
     if (index >= kMaxStreamBlocks || !m_events[index]) return false;
-    HANDLE waits[2] = {m_events[index].get(), m_halt.get()};
-    const DWORD wait = ::WaitForMultipleObjects(2, waits, FALSE, kReadWaitMs);
+    HANDLE waits[3] = {m_events[index].get(), m_halt.get(), wake};
+    const DWORD wait = ::WaitForMultipleObjects(wake ? 3 : 2, waits, FALSE, kReadWaitMs);
     if (wait == WAIT_OBJECT_0 + 1) return false;  // stopped: the restart retires it
+    if (wait == WAIT_OBJECT_0 + 2) return false;
     if (wait != WAIT_OBJECT_0) {
         ::Sleep(kRetryDelayMs);
         return false;
@@ -239,6 +240,9 @@ void CWinUsbIsochStream::Reset() {
 BOOL CWinUsbIsochStream::IssueRead(uint8_t*, uint32_t index, uint32_t length) {
     auto* buffer = dynamic_cast<CWinUsbIsochBuffer*>(m_buffer);
     if (!buffer || !buffer->IsRegistered() || !m_descriptors[index]) return FALSE;
+    // A read that fails leaves the descriptors as they are: cleared, they
+    // describe empty packets rather than the packets of the block's last read.
+    std::fill_n(m_descriptors[index].get(), m_packetsPerBlock, USBD_ISO_PACKET_DESCRIPTOR{});
     return m_api.ReadIsochPipeAsap(buffer->IsochHandle(), index * length, length, m_restart == 0, m_packetsPerBlock,
                                    m_descriptors[index].get(), &m_overlapped[index]);
 }

@@ -36,7 +36,9 @@ public:
     virtual void OnFillStart() {}
 
     bool SubmitRead(uint8_t* block);
-    bool CompleteRead(uint32_t* bytes);
+    // Waits for the oldest read and commits it; gives up early, committing
+    // nothing, when wake is set meanwhile.
+    bool CompleteRead(uint32_t* bytes, HANDLE wake = nullptr);
     bool CopyBlock(uint8_t* block, uint8_t* destination, uint32_t maxLength, uint32_t* accumulated);
 
     // True when the last block copied out ended the device's transfer early.

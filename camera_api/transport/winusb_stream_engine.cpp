@@ -218,16 +218,30 @@ void CWinUsbStreamEngine::RunSource() {
             ::SetEvent(m_stoppedEvent.get());
             continue;
         }
-        // A read that cannot be issued is retried every 10 ms, but never ahead
-        // of collecting the reads already in flight.
-        while (m_quit == 0 && !stream.IsStopped() && m_source.CanWrite()) {
-            if (!m_source.Submit() && m_source.HasPendingReads()) break;
-        }
-        while (m_quit == 0 && !stream.IsStopped() && m_source.HasPendingReads()) {
-            m_source.Advance();
-            if (m_source.CanWrite()) m_source.Submit();
-        }
+        PumpReads(stream);
         if (stream.IsStopped()) ::SetEvent(m_stoppedEvent.get());
+    }
+}
+
+// Every block the sink has given back goes under a read again after each
+// completion: the depth lost while the sink held blocks comes back, and the
+// isochronous stream keeps continuing instead of restarting at every block.
+// A read that cannot be issued is retried 10 ms later (the failed submission
+// waited that long), but never ahead of collecting the reads in flight.
+void CWinUsbStreamEngine::PumpReads(CWinUsbStream& stream) {
+    while (m_quit == 0 && !stream.IsStopped()) {
+        bool refused = false;
+        while (m_quit == 0 && !stream.IsStopped() && m_source.CanWrite()) {
+            if (!m_source.Submit()) {
+                refused = true;
+                break;
+            }
+        }
+        if (!m_source.HasPendingReads()) {
+            if (refused) continue;
+            return;
+        }
+        m_source.Advance();
     }
 }
 

@@ -51,6 +51,7 @@ private:
     static DWORD WINAPI SourceThread(void* self);
     void RunSink();
     void RunSource();
+    void PumpReads(CWinUsbStream& stream);
     bool SinkReachedEnd() const noexcept;
 
     WinUsbApi m_api;
