@@ -138,7 +138,7 @@ bool CWinUsbStream::CompleteRead(uint32_t* bytes, HANDLE wake) {
     HANDLE waits[3] = {m_events[index].get(), m_halt.get(), wake};
     const DWORD wait = ::WaitForMultipleObjects(wake ? 3 : 2, waits, FALSE, kReadWaitMs);
     if (wait == WAIT_OBJECT_0 + 1) return false;  // stopped: the restart retires it
-    if (wait == WAIT_OBJECT_0 + 2) return false;
+    if (wait == WAIT_OBJECT_0 + 2) return false;  // woken: the caller has reads to submit first
     if (wait != WAIT_OBJECT_0) {
         ::Sleep(kRetryDelayMs);
         return false;

@@ -223,11 +223,12 @@ void CWinUsbStreamEngine::RunSource() {
     }
 }
 
-// Every block the sink has given back goes under a read again after each
-// completion: the depth lost while the sink held blocks comes back, and the
-// isochronous stream keeps continuing instead of restarting at every block.
-// A read that cannot be issued is retried 10 ms later (the failed submission
-// waited that long), but never ahead of collecting the reads in flight.
+// Every block the sink gives back goes under a read again at once, also while
+// the source waits for a completion: the depth lost while the sink held
+// blocks comes back, and the isochronous stream keeps continuing instead of
+// restarting at every block. A read that cannot be issued is retried 10 ms
+// later (the failed submission waited that long), but never ahead of
+// collecting the reads in flight.
 void CWinUsbStreamEngine::PumpReads(CWinUsbStream& stream) {
     while (m_quit == 0 && !stream.IsStopped()) {
         bool refused = false;

@@ -248,8 +248,8 @@ bool CEmuInterface::SubmitIsoch(uint8_t pipe, uint8_t* data, ULONG length, ULONG
         if (Submit(transfer)) return true;
         if (::GetLastError() != ERROR_IO_PENDING) return false;
         scheduleEnd = transfer.paceAt;
+        m_model.OnIsochRead(pipe, continueStream);
     }
-    m_model.OnIsochRead(pipe, continueStream);
     ::SetLastError(ERROR_IO_PENDING);
     return false;
 }
