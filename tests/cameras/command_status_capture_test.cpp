@@ -191,4 +191,18 @@ TEST(CommandStatusCapture, BirchVideoSetsWiderThanThePictureHoldItTopLeft) {
               ORVO_E_OUT_OF_RANGE) << "too low for the picture";
 }
 
+TEST(CommandStatusCapture, TheCameraAnswersEveryFrameRequestWithItsStatus) {
+    for (Family family : {Family::Alder, Family::Birch}) {
+        CommandStatusModel model(test::EmulatedFamily(family));
+        cmdstat::PendingCommand nothing;
+        std::vector<uint8_t> request;
+        cmdstat::BuildCommand(cmdstat::LayoutOf(family), nothing, cmdstat::kCommandFrameRequest, 640 * 480 * 3,
+                              false, request);
+        for (int n = 1; n <= 3; ++n) {
+            model.OnCommand(request.data(), request.size());
+            EXPECT_EQ(model.WaitingStatus(), size_t(n)) << "a plain frame request";
+        }
+    }
+}
+
 }  // namespace
