@@ -1,9 +1,10 @@
 // Streams 1280 x 720 frames from an emulated camera with its own processor
 // and reports the process's CPU time per delivered frame as a ratio to one
 // memcpy of a frame, both measured in this run. With "paced" the camera takes
-// its frame time (30 fps) per frame, and the delivered rate is what counts.
-// Not a test: run it by hand,
-//   tests/harness/wine-run.sh build/x64/bin/cameras_command_status_bench.exe [frames] [paced]
+// its frame time (30 fps) per frame, and the delivered rate is what counts;
+// "winusb" plugs the camera on the emulated bus and streams through the
+// emulated WinUsb.dll (always paced). Not a test: run it by hand,
+//   tests/harness/wine-run.sh build/x64/bin/cameras_command_status_bench.exe [frames] [paced|winusb]
 #include <windows.h>
 
 #include <algorithm>
@@ -14,9 +15,13 @@
 #include <vector>
 
 #include "camera_api/cameras/command_status_camera.h"
+#include "camera_api/transport/orvo_usb_ioctl.h"
+#include "camera_api/transport/winusb_device.h"
+#include "emulator/bus/emulated_bus.h"
 #include "emulator/models/frame_pattern.h"
 #include "emulator/model_device.h"
 #include "emulator/models/command_status_usb_model.h"
+#include "support/child_process.h"
 #include "win32/unique_handle.h"
 
 using namespace orvo;
@@ -44,15 +49,40 @@ double NowMs() {
 
 int main(int argc, char** argv) {
     const int frames = argc > 1 ? std::atoi(argv[1]) : 300;
-    const bool paced = argc > 2 && std::strcmp(argv[2], "paced") == 0;
+    const char* mode = argc > 2 ? argv[2] : "";
+    const bool winUsb = std::strcmp(mode, "winusb") == 0;
+    const bool paced = winUsb || std::strcmp(mode, "paced") == 0;
     emu::CCommandStatusUsbModel model(emu::Family::Alder, emu::DeviceIdentity{}, emu::PipeLayout{});
     model.FirmwareUnlocked().stampOnly = true;
     model.FirmwareUnlocked().SetFrameRate(30);
     // Unpaced: the host side's cost, not the camera's frame time.
     model.SetPaced(paced);
-    emu::CModelDevice device(model, false);
-    if (!device.Open(L"in-process", nullptr)) return 1;
-    auto camera = std::make_unique<CZelAlder>(&device);
+    emu::CModelDevice inProcess(model, false);
+    // On the bus the firmware runs inside the emulated WinUsb.dll, from this description.
+    emu::CEmulatedUsbBus bus;
+    emu::PluggedDevice plugged;
+    CWinUsbDevice pluggedDevice;
+    CDevice* device = &inProcess;
+    if (winUsb) {
+        char vendor[16];
+        std::snprintf(vendor, sizeof(vendor), "0x%04X", unsigned(ORVO_VENDOR_ID));
+        const std::wstring unique = test::UniqueName(L"B");
+        std::string serial;
+        for (wchar_t c : unique) {
+            if (c != L'_' && serial.size() < 15) serial.push_back(char(c));
+        }
+        if (!bus.Plug(kUsbDeviceInterfaceClass,
+                      {{"model", "alder"}, {"vid", vendor}, {"pid", "0x0317"}, {"serial", serial}, {"rate", "30"}},
+                      &plugged) ||
+            !pluggedDevice.Open(plugged.path.c_str(), nullptr)) {
+            std::printf("could not plug the emulated camera\n");
+            return 1;
+        }
+        device = &pluggedDevice;
+    } else if (!inProcess.Open(L"in-process", nullptr)) {
+        return 1;
+    }
+    auto camera = std::make_unique<CZelAlder>(device);
     DeviceRecord record{};
     int set = -1;
     win32::UniqueHandle event(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
@@ -92,6 +122,8 @@ int main(int argc, char** argv) {
     }
     const double cpu = ProcessCpuMs() - cpu0, wall = NowMs() - wall0;
     camera->StopCapture();
+    camera.reset();
+    if (winUsb) bus.Unplug(plugged.path);
     const uint32_t delivered = last - first;   // frames the camera sent, taken or not
 
     std::vector<uint8_t> from(kFrameBytes, 1), to(kFrameBytes);
