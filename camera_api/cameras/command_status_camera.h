@@ -67,7 +67,7 @@ private:
     static DWORD WINAPI StillMain(void* self);
     void Poll();
     bool RunVideo();
-    void RunStill();
+    bool RunStill();   // true when a frame was delivered
     // Copies one frame of width x rows packed BGR into a free frame of the set.
     bool DeliverFrame(int set, const uint8_t* source, uint32_t width, uint32_t rows, int event);
 

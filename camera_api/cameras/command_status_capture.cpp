@@ -37,8 +37,11 @@ DWORD WINAPI CZelCommandStatusCamera::VideoMain(void* self) {
 
 DWORD WINAPI CZelCommandStatusCamera::StillMain(void* self) {
     auto* camera = static_cast<CZelCommandStatusCamera*>(self);
-    camera->RunStill();
+    const bool delivered = camera->RunStill();
     camera->m_threads.StillDone();
+    // Told once the work is done, so that a client answering with a new
+    // still is not refused as busy.
+    if (!delivered) camera->ReportStatus(kStatusStillNoFrame);
     return 0;
 }
 
@@ -137,7 +140,7 @@ bool CZelCommandStatusCamera::RunVideo() {
     return ok;
 }
 
-void CZelCommandStatusCamera::RunStill() {
+bool CZelCommandStatusCamera::RunStill() {
     UniqueHandle event(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
     uint32_t width, rows;
     {
@@ -171,15 +174,13 @@ void CZelCommandStatusCamera::RunStill() {
             ReportStatus(kStatusStillReadFailed);
         }
     }
-    if (delivered) return;
-    {
-        // Nothing to hand out: the set goes idle at once, so that GetFrame
-        // does not give its unfilled frame and a new still can start.
-        CriticalSectionLock buffers(Rings().Lock());
-        BufferSet* target = Rings().Allocated(set);
-        if (target && !Rings().AnyFrameLocked(*target)) target->active = 0;
-    }
-    ReportStatus(kStatusStillNoFrame);
+    if (delivered) return true;
+    // Nothing to hand out: the set goes idle at once, so that GetFrame
+    // does not give its unfilled frame and a new still can start.
+    CriticalSectionLock buffers(Rings().Lock());
+    BufferSet* target = Rings().Allocated(set);
+    if (target && !Rings().AnyFrameLocked(*target)) target->active = 0;
+    return false;
 }
 
 }  // namespace orvo
