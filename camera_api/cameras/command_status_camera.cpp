@@ -84,15 +84,30 @@ void CZelCommandStatusCamera::ParseStatus(const uint8_t* data, size_t size) {
     if (bits) ReportStatus(bits);
 }
 
-void CZelCommandStatusCamera::BuildFrameRequest(uint32_t dataSize, bool withItems, std::vector<uint8_t>& out) {
-    // Pending changes ride on every frame request; queued request items only
-    // when UpdateParams asked for them.
+bool CZelCommandStatusCamera::SendCommand(uint32_t commandFlags, uint32_t dataSize, bool withItems) {
+    // Held until the packet is written: the pending state never looks empty
+    // while its changes are on their way, so UpdateParams cannot report as
+    // sent what a failed write still holds.
     CriticalSectionLock command(m_commandLock);
-    BuildCommand(m_layout, m_pending, kCommandFrameRequest, dataSize, withItems, out);
+    const PendingCommand unsent = m_pending;
+    BuildCommand(m_layout, m_pending, commandFlags, dataSize, withItems, m_command);
+    if (Device()->Write(m_command.data(), static_cast<uint32_t>(m_command.size()))) return true;
+    m_pending = unsent;
+    return false;
 }
 
-void CZelCommandStatusCamera::PrepareFrameRequest(uint32_t dataSize, bool withItems) {
-    BuildFrameRequest(dataSize, withItems, m_nextRequest);
+bool CZelCommandStatusCamera::SendFrameRequest(uint32_t dataSize) {
+    // Pending changes ride on every frame request; queued request items only
+    // when UpdateParams asked for them.
+    const bool update = m_updatePending.load();
+    if (!SendCommand(kCommandFrameRequest, dataSize, update)) return false;
+    if (update) m_updatePending.store(false);
+    return true;
+}
+
+bool CZelCommandStatusCamera::PendingEmpty() {
+    CriticalSectionLock command(m_commandLock);
+    return m_pending.Empty();
 }
 
 // --- parameters -------------------------------------------------------------
@@ -175,29 +190,18 @@ int32_t CZelCommandStatusCamera::SetCameraParam(int paramId, int value) {
 
 int32_t CZelCommandStatusCamera::UpdateParams() {
     CriticalSectionLock api(m_apiLock);
-    {
-        CriticalSectionLock command(m_commandLock);
-        if (m_pending.Empty()) return ORVO_OK;
-    }
+    if (PendingEmpty()) return ORVO_OK;
     if (m_videoRunning.load() && !m_threads.Video().StopRequested()) {
-        // Streaming: the video thread sends the changes with its next frame request.
+        // Streaming: the video thread sends the changes with its next frame
+        // request and clears the flag once that request is written.
         m_updatePending.store(true);
         while (m_updatePending.load() && m_videoRunning.load() && !m_threads.Video().StopRequested()) ::Sleep(1);
         if (!m_updatePending.exchange(false)) return ORVO_OK;
     }
-    std::vector<uint8_t> packet;
-    PendingCommand sent;
-    {
-        CriticalSectionLock command(m_commandLock);
-        sent = m_pending;
-        BuildCommand(m_layout, m_pending, kCommandParamsOnly, 0, true, packet);
-    }
+    // Also after a stream that ended before it sent them: the changes are still pending.
     CriticalSectionLock device(m_deviceLock);
-    if (Device()->Write(packet.data(), static_cast<uint32_t>(packet.size()))) return ORVO_OK;
-    // Not sent: keep the changes for the next attempt.
-    CriticalSectionLock command(m_commandLock);
-    m_pending = sent;
-    return ORVO_E_OPEN_FAILED;
+    if (PendingEmpty()) return ORVO_OK;
+    return SendCommand(kCommandParamsOnly, 0, true) ? ORVO_OK : ORVO_E_OPEN_FAILED;
 }
 
 // --- buffers and capture ----------------------------------------------------
@@ -226,9 +230,10 @@ int32_t CZelCommandStatusCamera::CheckBufferSize(int kind, int width, int* heigh
         sourceW = kind == kBufferKindVideo ? int(m_state.videoWidth) : cameraW;
         sourceH = kind == kBufferKindVideo ? int(m_state.videoHeight) : cameraH;
     }
-    // The capture threads copy whole frames of the source size: a set that
-    // cannot hold one, or a source larger than the staging halves, is refused.
-    if (width != sourceW || *height < sourceH) return ORVO_E_OUT_OF_RANGE;
+    // The capture threads copy whole frames of the source size to the top
+    // left of the set: a set that cannot hold one, or a source larger than
+    // the staging halves, is refused. A wider or taller set keeps a border.
+    if (width < sourceW || *height < sourceH) return ORVO_E_OUT_OF_RANGE;
     if (uint64_t(sourceW) * uint64_t(sourceH) * 3 > m_stagingHalf) return ORVO_E_OUT_OF_RANGE;
     return ORVO_OK;
 }

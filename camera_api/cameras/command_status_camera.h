@@ -42,8 +42,14 @@ private:
     // Packets. Exchanges and reads hold the device lock.
     bool Exchange(uint32_t commandFlags, std::vector<uint16_t> items);
     void ParseStatus(const uint8_t* data, size_t size);
-    void BuildFrameRequest(uint32_t dataSize, bool withItems, std::vector<uint8_t>& out);
-    void PrepareFrameRequest(uint32_t dataSize, bool withItems);
+    // Builds a command from the pending state and writes it, all under the
+    // command lock; a command that could not be written leaves the pending
+    // state as it was. Caller holds the device lock.
+    bool SendCommand(uint32_t commandFlags, uint32_t dataSize, bool withItems);
+    // A frame request, carrying the queued request items when UpdateParams
+    // asked for them (and then telling it they are sent).
+    bool SendFrameRequest(uint32_t dataSize);
+    bool PendingEmpty();
 
     // Buffer rules (caller holds the buffer lock).
     int32_t CheckBufferSize(int kind, int width, int* height, bool* wantsWideMode);
@@ -61,18 +67,18 @@ private:
     static DWORD WINAPI StillMain(void* self);
     void Poll();
     bool RunVideo();
-    void RunStill();
+    bool RunStill();   // true when a frame was delivered
     // Copies one frame of width x rows packed BGR into a free frame of the set.
     bool DeliverFrame(int set, const uint8_t* source, uint32_t width, uint32_t rows, int event);
 
     const cmdstat::Layout& m_layout;
     cmdstat::DeviceState m_state;        // under the status lock
     cmdstat::PendingCommand m_pending;   // under the command lock
+    std::vector<uint8_t> m_command;      // the packet being sent (command lock)
     int m_mainsFrequency = 60;           // under the API lock
 
     std::vector<uint8_t> m_staging;      // two halves of m_stagingHalf bytes
     size_t m_stagingHalf = 0;
-    std::vector<uint8_t> m_nextRequest;  // the prepared frame request (device lock)
     uint8_t m_receive[cmdstat::kStatusPacketCapacity] = {};
 
     int m_videoSet = -1;                 // under the buffer lock

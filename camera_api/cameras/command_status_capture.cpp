@@ -1,6 +1,8 @@
 // The capture threads of the cameras with their own processor: the status
 // poller, the video thread with its two staging halves, and the still thread.
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "camera_api/cameras/command_status_camera.h"
 #include "camera_api/transport/device.h"
@@ -35,8 +37,11 @@ DWORD WINAPI CZelCommandStatusCamera::VideoMain(void* self) {
 
 DWORD WINAPI CZelCommandStatusCamera::StillMain(void* self) {
     auto* camera = static_cast<CZelCommandStatusCamera*>(self);
-    camera->RunStill();
+    const bool delivered = camera->RunStill();
     camera->m_threads.StillDone();
+    // Told once the work is done, so that a client answering with a new
+    // still is not refused as busy.
+    if (!delivered) camera->ReportStatus(kStatusStillNoFrame);
     return 0;
 }
 
@@ -103,15 +108,13 @@ bool CZelCommandStatusCamera::RunVideo() {
     const uint32_t size = static_cast<uint32_t>(frameBytes);
     uint8_t* halves[2] = {m_staging.data(), m_staging.data() + m_stagingHalf};
 
+    // Each frame request is built when it is written, so a change is taken
+    // from the pending state only by the request that carries it.
     uint32_t received = 0;
     bool ok;
     {
         CriticalSectionLock device(m_deviceLock);
-        std::vector<uint8_t> first;
-        BuildFrameRequest(size, false, first);
-        ok = Device()->BeginReadData(halves[0], size, event.get()) &&
-             Device()->Write(first.data(), static_cast<uint32_t>(first.size()));
-        PrepareFrameRequest(size, m_updatePending.exchange(false));
+        ok = Device()->BeginReadData(halves[0], size, event.get()) && SendFrameRequest(size);
         if (ok && !Device()->WaitData(&received, kVideoReadMs)) received = 0;
     }
     if (!ok) return false;
@@ -123,12 +126,10 @@ bool CZelCommandStatusCamera::RunVideo() {
         {
             CriticalSectionLock device(m_deviceLock);
             readIndex ^= 1;
-            ok = Device()->BeginReadData(halves[readIndex], size, event.get()) &&
-                 Device()->Write(m_nextRequest.data(), static_cast<uint32_t>(m_nextRequest.size()));
+            ok = Device()->BeginReadData(halves[readIndex], size, event.get()) && SendFrameRequest(size);
             if (ok) {
                 if (received == size) DeliverFrame(set, halves[copyIndex], width, rows, kEventVideoFrame);
                 else ReportStatus(kStatusVideoFrameSize);
-                PrepareFrameRequest(size, m_updatePending.exchange(false));
                 if (!Device()->WaitData(&received, kVideoReadMs)) received = 0;
             }
             copyIndex ^= 1;
@@ -139,14 +140,13 @@ bool CZelCommandStatusCamera::RunVideo() {
     return ok;
 }
 
-void CZelCommandStatusCamera::RunStill() {
+bool CZelCommandStatusCamera::RunStill() {
     UniqueHandle event(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    uint32_t width, rows, videoSize;
+    uint32_t width, rows;
     {
         CriticalSectionLock status(m_statusLock);
         width = m_state.cameraWidth;
         rows = m_state.cameraHeight;
-        videoSize = m_state.videoWidth * m_state.videoHeight * 3;
     }
     int set;
     {
@@ -155,34 +155,32 @@ void CZelCommandStatusCamera::RunStill() {
     }
     const uint64_t frameBytes = uint64_t(width) * rows * 3;
     // A camera that grew after the staging buffer was sized cannot be read.
-    const bool readable = event && frameBytes > 0 && frameBytes <= m_staging.size();
+    const bool fits = event && frameBytes > 0 && frameBytes <= m_staging.size();
+    // The still has a buffer of its own: the staging halves hold the video
+    // thread's frames, one of them waiting to be delivered.
+    std::unique_ptr<uint8_t[]> image(fits ? new (std::nothrow) uint8_t[size_t(frameBytes)] : nullptr);
+    const bool readable = image != nullptr;
     const uint32_t size = static_cast<uint32_t>(frameBytes);
     const int attempts = IsAlder() ? kStillAttemptsAlder : 1;
     bool delivered = false;
     for (int attempt = 0; readable && attempt < attempts && !delivered && !m_threads.Still().StopRequested(); ++attempt) {
         CriticalSectionLock device(m_deviceLock);
-        std::vector<uint8_t> request;
-        BuildFrameRequest(size, false, request);
         uint32_t received = 0;
-        const bool read = Device()->BeginReadData(m_staging.data(), size, event.get()) &&
-                          Device()->Write(request.data(), static_cast<uint32_t>(request.size())) &&
+        const bool read = Device()->BeginReadData(image.get(), size, event.get()) && SendFrameRequest(size) &&
                           Device()->WaitData(&received, kStillReadMs);
         if (read && received == size) {
-            delivered = DeliverFrame(set, m_staging.data(), width, rows, kEventStillFrame);
+            delivered = DeliverFrame(set, image.get(), width, rows, kEventStillFrame);
         } else if (!IsAlder()) {
             ReportStatus(kStatusStillReadFailed);
         }
-        if (delivered || !IsAlder()) PrepareFrameRequest(videoSize, false);
     }
-    if (delivered) return;
-    {
-        // Nothing to hand out: the set goes idle at once, so that GetFrame
-        // does not give its unfilled frame and a new still can start.
-        CriticalSectionLock buffers(Rings().Lock());
-        BufferSet* target = Rings().Allocated(set);
-        if (target && !Rings().AnyFrameLocked(*target)) target->active = 0;
-    }
-    ReportStatus(kStatusStillNoFrame);
+    if (delivered) return true;
+    // Nothing to hand out: the set goes idle at once, so that GetFrame
+    // does not give its unfilled frame and a new still can start.
+    CriticalSectionLock buffers(Rings().Lock());
+    BufferSet* target = Rings().Allocated(set);
+    if (target && !Rings().AnyFrameLocked(*target)) target->active = 0;
+    return false;
 }
 
 }  // namespace orvo

@@ -154,9 +154,9 @@ void CommandStatusModel::Apply(const Command& command) {
         for (auto& item : ItemsFor(type)) items.push_back(std::move(item));
         i += words;
     }
-    const bool frame = (command.command & command::kSendFrame) == command::kSendFrame;
-    if (frame) m_frameRequests.push_back(command.dataSize);
-    if (!frame || flagMask || command.valueMask || !items.empty()) Report(items);
+    if ((command.command & command::kSendFrame) == command::kSendFrame) m_frameRequests.push_back(command.dataSize);
+    // Every command is answered with the camera's state, a plain frame request too.
+    Report(items);
 }
 
 std::vector<std::vector<uint8_t>> CommandStatusModel::ItemsFor(uint8_t type) const {

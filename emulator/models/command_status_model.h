@@ -1,6 +1,7 @@
 // The firmware of an emulated camera with its own processor, for either
 // packet family: it takes command packets, answers the opening handshake,
-// keeps its own settings (and changes some on its own when asked), reports
+// keeps its own settings (and changes some on its own when asked), answers
+// every command (a plain frame request too) with a status packet, reports
 // items on request, and sends 24-bit pattern frames for frame requests. It
 // knows nothing of how it is reached: a device adapter carries the bytes.
 #pragma once
