@@ -1,5 +1,7 @@
 #include "camera_api/transport/data_stream.h"
 
+#include <cstdint>
+
 namespace orvo {
 
 void CDataStream::NotifyReader(int32_t code) {
@@ -174,7 +176,9 @@ void CAsyncIoStream::MarkSubmitted() {
     m_submitIndex = (m_submitIndex + 1) % BlockCount();
     --m_freeSlots;
     ++m_pending;
-    m_bytesSubmitted += int32_t(BlockSize());
+    // A continuous stream is never reset; saturate rather than overflow (only a fill's end is compared with it).
+    const int32_t block = int32_t(BlockSize());
+    m_bytesSubmitted = (m_bytesSubmitted > INT32_MAX - block) ? INT32_MAX : m_bytesSubmitted + block;
 }
 
 bool CAsyncIoStream::HasPending() const {

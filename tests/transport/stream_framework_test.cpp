@@ -1,6 +1,7 @@
 // The block ring and its sockets, without USB.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <vector>
 
 #include "camera_api/transport/data_socket.h"
@@ -115,6 +116,26 @@ TEST(DataStream, StopHaltsAndFlushEmptiesEvenWhenStopped) {
     EXPECT_EQ(stream.FilledCount(), 0);
     EXPECT_EQ(stream.GetBytesSubmitted(), 0);
     EXPECT_TRUE(stream.IsStopped());
+}
+
+// A continuous stream is never reset: its submitted-bytes count must stop at the top, not wrap negative
+// (a wrapped count would make every fill look unfinished, or finished at once).
+TEST(DataStream, SubmittedBytesOfALongStreamSaturate) {
+    CStreamBuffer buffer;
+    ASSERT_TRUE(buffer.Allocate(64u << 20, 2));
+    CAsyncIoStream stream;
+    ASSERT_TRUE(stream.AttachBuffer(&buffer));
+    stream.Start();
+    for (int i = 0; i < 40; ++i) {  // 40 x 64 MiB: past 2 GiB
+        ASSERT_NE(stream.GetWriteBlock(), nullptr);
+        stream.MarkSubmitted();
+        stream.CommitWrite(64u << 20);
+        uint32_t length = 0;
+        ASSERT_NE(stream.GetReadBlock(&length), nullptr);
+        stream.ReleaseRead();
+        ASSERT_GT(stream.GetBytesSubmitted(), 0) << "after " << (i + 1) << " blocks";
+    }
+    EXPECT_EQ(stream.GetBytesSubmitted(), INT32_MAX);
 }
 
 // A producer and a consumer socket moving blocks through the ring.
