@@ -82,6 +82,7 @@ public:
     int32_t luminanceTarget = 128;
     int32_t workingTarget = 32;
     int32_t minTarget = 10;
+    int32_t minLuminanceTarget = 40;  // as set; the regulation works with minTarget, its quarter
     int32_t lowThreshold = 32;
     int32_t highThreshold = 39;
     int32_t redRatio = 1000;   // active white balance, thousandths
