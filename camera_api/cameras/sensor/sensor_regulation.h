@@ -105,6 +105,7 @@ private:
         bool settled = false;
         int32_t lastError = 0;
         int32_t errorBefore = 0;  // the error of the step before the last
+        int32_t lastOffset = 0;   // the offset the last error was measured with
         int32_t repeats = 0;
     };
     void BalanceColour(int32_t error, int32_t level, int32_t gain, int controller, int32_t& offset,
