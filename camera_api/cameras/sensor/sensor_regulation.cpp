@@ -1,6 +1,7 @@
 #include "camera_api/cameras/sensor/sensor_regulation.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace orvo {
 namespace {
