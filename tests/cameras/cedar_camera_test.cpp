@@ -120,12 +120,7 @@ TEST_F(CedarTest, VideoRegulationSettlesThroughTheCamera) {
 }
 
 TEST_F(CedarTest, DefectCorrectionRemovesStuckPixelsUnderEveryMirroring) {
-    std::vector<uint32_t> list;
-    // Inside the window whichever way its rows are read.
-    for (uint32_t i = 0; i < 30; ++i) list.push_back((500 + 6 * i) << 16 | (495 + i));
-    model.SetBadPixels(list, static_cast<uint32_t>(list.size()));
-    model.SetStuckPixels(list);
-    model.SetLight({0.2, 5500});
+    PlantStuckPixels();  // inside the window whichever way its rows are read
     ASSERT_TRUE(Open());
     int index = -1;
     ASSERT_EQ(camera->CreateBuffer(0, 2, 0, 320, 240, 2, &index), ORVO_OK);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "camera_api/cameras/zel_cedar.h"
 #include "emulator/model_device.h"
@@ -50,6 +51,16 @@ protected:
             if (seen & bit) return static_cast<int>(model.FramesSent() - first);
         }
         return -1;
+    }
+
+    // Stuck pixels the camera's memory lists, in the sensor's middle; a dim
+    // scene, so that they stand out of it.
+    void PlantStuckPixels() {
+        std::vector<uint32_t> list;
+        for (uint32_t i = 0; i < 30; ++i) list.push_back((500 + 6 * i) << 16 | (495 + i));
+        model.SetBadPixels(list, static_cast<uint32_t>(list.size()));
+        model.SetStuckPixels(list);
+        model.SetLight({0.2, 5500});
     }
 
     // Waits for `frames` new video frames, then hands the newest to `inspect`.

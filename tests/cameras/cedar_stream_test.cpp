@@ -18,11 +18,7 @@ constexpr int kWidth = 320, kHeight = 240;
 uint8_t Brightest(const uint8_t* grey) { return *std::max_element(grey, grey + kWidth * kHeight); }
 
 TEST_F(CedarTest, StuckPixelsStayRepairedWhenTheWindowMovesWhileStreaming) {
-    std::vector<uint32_t> list;
-    for (uint32_t i = 0; i < 30; ++i) list.push_back((500 + 6 * i) << 16 | (495 + i));
-    model.SetBadPixels(list, static_cast<uint32_t>(list.size()));
-    model.SetStuckPixels(list);
-    model.SetLight({0.2, 5500});
+    PlantStuckPixels();
     ASSERT_TRUE(Open());
     int index = -1;
     ASSERT_EQ(camera->CreateBuffer(0, 2, 0, kWidth, kHeight, 2, &index), ORVO_OK);

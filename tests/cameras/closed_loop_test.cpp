@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -77,6 +76,18 @@ protected:
             }
         }
         return -1;
+    }
+
+    // From a dark start with the white balance regulated too: true when the
+    // luminance and the balance are both settled.
+    bool SettleWithBalance() {
+        constexpr uint32_t kBoth = kStatusBalanceSettled | kStatusSettled;
+        Start(200000, 8);
+        if (StepsUntil(kStatusSettled, 40) <= 0) return false;
+        // A luminance step moves the colour gains' proportions again; give
+        // both regulations time to agree.
+        for (int i = 0; i < 15 && (plant.status & kBoth) != kBoth; ++i) Step();
+        return (plant.status & kBoth) == kBoth;
     }
 
     void ExpectInsideDeadBand() {
@@ -214,14 +225,7 @@ TEST_F(ClosedLoop, EveryLightLevelSettlesWithWhiteBalance) {
         for (double light = 0.4; light < 40.0; light *= 1.2) {
             SCOPED_TRACE(testing::Message() << temperature << " K, light " << light);
             scene.light.illumination = light;
-            Start(200000, 8);
-            ASSERT_GT(StepsUntil(kStatusSettled, 40), 0);
-            // A luminance step moves the colour gains' proportions again; give
-            // both regulations time to agree, then both must be settled.
-            for (int i = 0; i < 15 && (plant.status & (kStatusBalanceSettled | kStatusSettled)) !=
-                                         (kStatusBalanceSettled | kStatusSettled); ++i)
-                Step();
-            ASSERT_EQ(plant.status & (kStatusBalanceSettled | kStatusSettled), kStatusBalanceSettled | kStatusSettled);
+            ASSERT_TRUE(SettleWithBalance());
             EXPECT_NEAR(static_cast<int>(reg.meanRed4), (static_cast<int>(reg.meanGreen4) * 102 + 50) / 100, 1);
             EXPECT_NEAR(static_cast<int>(reg.meanBlue4), (static_cast<int>(reg.meanGreen4) * 88 + 50) / 100, 1);
         }
@@ -239,12 +243,7 @@ TEST_F(ClosedLoop, WhiteBalanceSettlesOnTheNearerGainAroundNeutralLight) {
         for (double light = 0.4; light < 40.0; light *= 1.2) {
             SCOPED_TRACE(testing::Message() << temperature << " K, light " << light);
             scene.light.illumination = light;
-            Start(200000, 8);
-            ASSERT_GT(StepsUntil(kStatusSettled, 40), 0);
-            for (int i = 0; i < 15 && (plant.status & (kStatusBalanceSettled | kStatusSettled)) !=
-                                         (kStatusBalanceSettled | kStatusSettled); ++i)
-                Step();
-            ASSERT_EQ(plant.status & (kStatusBalanceSettled | kStatusSettled), kStatusBalanceSettled | kStatusSettled);
+            ASSERT_TRUE(SettleWithBalance());
             const int r4 = static_cast<int>(reg.meanRed4);
             const int target = (static_cast<int>(reg.meanGreen4) * 102 + 50) / 100;
             ASSERT_GT(r4, 0);
