@@ -309,9 +309,11 @@ int32_t CZelCedar::BadPixelInfo(bool write, int32_t* record) {
     std::vector<uint32_t> list = std::move(m_upload);
     m_upload.clear();
     if (!StoreBadPixels(list)) return ORVO_E_OPEN_FAILED;
+    // The capture threads read the list under the register lock.
+    CriticalSectionLock buffers(Rings().Lock());
+    CriticalSectionLock registers(m_registerLock);
     m_badPixels = std::move(list);
     m_hasBadPixels = true;
-    CriticalSectionLock buffers(Rings().Lock());
     if (CSensorContext* ctx = VideoContext()) ctx->BuildBadPixels(m_badPixels, m_columnMirror, m_rowMirror);
     return ORVO_OK;
 }

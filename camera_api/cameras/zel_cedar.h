@@ -77,6 +77,10 @@ private:
     // Register programming for a context; the caller holds the register lock.
     void ProgramContext(CSensorContext& ctx);
     void ProgramWindow(CSensorContext& ctx);
+    // A set's geometry after a client change: into the desired registers for
+    // the video set, else only into the context (its own capture programs it).
+    void ProgramSet(CSensorContext& ctx, bool video);
+    void PlaceWindow(CSensorContext& ctx, bool video);
     void ApplyFrameRate(int32_t rate);
     int32_t HighestRate();
     CSensorContext* VideoContext();  // under the buffer lock

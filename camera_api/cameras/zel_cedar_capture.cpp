@@ -94,9 +94,10 @@ void CZelCedar::RunVideo() {
     bool ok;
     {
         CriticalSectionLock device(m_deviceLock);
-        PrepareRenderer(*ctx, pixelFormat);
         {
+            // The parameter threads change the renderer under the register lock too.
             CriticalSectionLock registers(m_registerLock);
+            PrepareRenderer(*ctx, pixelFormat);
             ProgramContext(*ctx);
             m_videoRowTime = ctx->rowTime;
         }
@@ -154,8 +155,9 @@ void CZelCedar::RunVideo() {
                      ConfirmEcho(runs.data(), runs.size(), answer.data(), read, m_confirmed);
                 std::vector<uint8_t> rest;
                 if (ok && AppendChangedRuns(m_desired, m_confirmed, rest) == 0) m_updateRequest.store(false);
-                if (ok && (ctx->renderer.UpdateConverter() || ctx->mapColumnMirror != m_columnMirror ||
-                           ctx->mapRowMirror != m_rowMirror) && m_hasBadPixels)
+                // The confirmed registers may carry a new window, factor or mirroring.
+                if (ok && (ctx->renderer.UpdateConverter() || ctx->BadPixelsStale(m_columnMirror, m_rowMirror)) &&
+                    m_hasBadPixels)
                     ctx->BuildBadPixels(m_badPixels, m_columnMirror, m_rowMirror);
             }
             slot = readSlot;
@@ -184,10 +186,10 @@ void CZelCedar::RunStill() {
         CriticalSectionLock device(m_deviceLock);
         Device()->AbortStream();
         Send(kOpStopStream, {});
-        PrepareRenderer(*ctx, pixelFormat);
         const uint32_t frameBytes = ctx->RawBytes();
         {
             CriticalSectionLock registers(m_registerLock);
+            PrepareRenderer(*ctx, pixelFormat);
             if (frameBytes > kLargeStillBytes) {
                 // The full sensor at the video clock overruns the bus: slow it for this frame.
                 m_desired.value[kRegPllConfig] = kPllConfig;

@@ -28,6 +28,15 @@ int32_t LargestFactor(int32_t sensorWidth, int32_t width) {
     return std::max(m, 1);
 }
 
+// The factor for a field-of-view value; a factor whose rows would run past
+// the sensor is not usable, so it is lowered until the window fits.
+int32_t FactorForView(const SensorGeometry& sensor, const CSensorContext& ctx, int32_t view) {
+    if (view == 3) view = 2;
+    int32_t factor = std::max(LargestFactor(sensor.width, ctx.EvenWidth()) / std::max(view, 1), 1);
+    while (factor > 1 && ctx.EvenHeight() * factor > sensor.height) --factor;
+    return factor;
+}
+
 }  // namespace
 
 CSensorContext* CZelCedar::VideoContext() {
@@ -37,6 +46,30 @@ CSensorContext* CZelCedar::VideoContext() {
 
 void CZelCedar::ProgramWindow(CSensorContext& ctx) {
     ctx.ProgramWindow(m_desired, m_sensor, m_columnMirror, m_rowMirror);
+}
+
+// Only the video set's geometry belongs in the registers the camera streams
+// with: a still set's would ride on the next frame request and change the
+// video frames' size and window.
+void CZelCedar::ProgramSet(CSensorContext& ctx, bool video) {
+    if (video) {
+        ProgramContext(ctx);
+        m_videoRowTime = ctx.rowTime;
+        return;
+    }
+    SensorRegisters scratch = m_desired;
+    ctx.ProgramBinning(scratch, m_skipping);
+    ctx.ProgramTiming(scratch, TimingSettings{m_pixelPeriodPs, m_frameRate, m_exposure, m_maxExposure});
+    ctx.ProgramWindow(scratch, m_sensor, m_columnMirror, m_rowMirror);
+}
+
+void CZelCedar::PlaceWindow(CSensorContext& ctx, bool video) {
+    if (video) {
+        ProgramWindow(ctx);
+        return;
+    }
+    SensorRegisters scratch = m_desired;
+    ctx.ProgramWindow(scratch, m_sensor, m_columnMirror, m_rowMirror);
 }
 
 void CZelCedar::ProgramContext(CSensorContext& ctx) {
@@ -93,10 +126,9 @@ int32_t CZelCedar::CreateBuffer(int kind, int pixelFormat, int reserved, int wid
     if (width < 2 || width > m_sensor.width || height < 2 || height > m_sensor.height) return ORVO_E_OUT_OF_RANGE;
     auto* ctx = new (std::nothrow) CSensorContext(width, height);
     if (!ctx) return ORVO_E_OUT_OF_MEMORY;
-    // A new set starts with the widest view: the largest binning that fits.
-    const int32_t factor = LargestFactor(m_sensor.width, ctx->EvenWidth());
+    // A new set starts with the widest view, as parameter 6 set to 1 gives it.
+    const int32_t factor = FactorForView(m_sensor, *ctx, 1);
     ctx->columnFactorMinus1 = ctx->rowFactorMinus1 = factor - 1;
-    if (ctx->EvenHeight() * factor > m_sensor.height) ctx->columnFactorMinus1 = ctx->rowFactorMinus1 = 0;
     {
         CriticalSectionLock registers(m_registerLock);
         if (kind == kBufferKindStill) {
@@ -104,9 +136,9 @@ int32_t CZelCedar::CreateBuffer(int kind, int pixelFormat, int reserved, int wid
             ctx->y = (m_sensor.height - height) / 2;
             ctx->renderMode = kStillRenderMode;
         }
-        ProgramContext(*ctx);
+        ProgramSet(*ctx, kind == kBufferKindVideo);
+        if (m_hasBadPixels) ctx->BuildBadPixels(m_badPixels, m_columnMirror, m_rowMirror);
     }
-    if (m_hasBadPixels) ctx->BuildBadPixels(m_badPixels, m_columnMirror, m_rowMirror);
     const int32_t created = CZelCamera::CreateBuffer(kind, pixelFormat, reserved, width, height, frameCount, bufferIndex);
     if (created != ORVO_OK) {
         delete ctx;
@@ -115,6 +147,7 @@ int32_t CZelCedar::CreateBuffer(int kind, int pixelFormat, int reserved, int wid
     Rings().At(*bufferIndex).context = ctx;
     (kind == kBufferKindVideo ? m_videoSet : m_stillSet) = *bufferIndex;
     if (kind == kBufferKindVideo) {
+        m_lastBrightCount.store(0);
         CriticalSectionLock registers(m_registerLock);
         m_videoRowTime = ctx->rowTime;
         const int32_t highest = HighestRate();
@@ -135,6 +168,7 @@ int32_t CZelCedar::DeleteBuffer(int bufferIndex) {
     delete ctx;
     if (bufferIndex == m_videoSet) {
         m_videoSet = -1;
+        m_lastBrightCount.store(0);
         CriticalSectionLock registers(m_registerLock);
         m_videoRowTime = 0;
     }
@@ -151,7 +185,7 @@ int32_t CZelCedar::SetFramePos(int bufferIndex, int x, int y) {
     CriticalSectionLock registers(m_registerLock);
     ctx->x = std::clamp(x, 0, ctx->MaxX(m_sensor));
     ctx->y = std::clamp(y, 0, ctx->MaxY(m_sensor));
-    ProgramWindow(*ctx);
+    PlaceWindow(*ctx, bufferIndex == m_videoSet);
     return ORVO_OK;
 }
 
@@ -189,24 +223,25 @@ int32_t CZelCedar::SetBufferParam(BufferSet& set, int paramId, int value) {
     if (!ctx) return ORVO_E_BAD_PARAM;
     switch (paramId) {
     case 6: {
-        if (value == 3) value = 2;
-        int32_t factor = std::max(LargestFactor(m_sensor.width, ctx->EvenWidth()) / std::max(value, 1), 1);
-        // A factor whose rows would run past the sensor is not usable.
-        while (factor > 1 && ctx->EvenHeight() * factor > m_sensor.height) --factor;
+        const int32_t factor = FactorForView(m_sensor, *ctx, value);
         CriticalSectionLock registers(m_registerLock);
         ctx->columnFactorMinus1 = ctx->rowFactorMinus1 = factor - 1;
         ctx->x = std::min(ctx->x, ctx->MaxX(m_sensor));
         ctx->y = std::min(ctx->y, ctx->MaxY(m_sensor));
-        ProgramContext(*ctx);
-        if (set.kind == kBufferKindVideo) m_videoRowTime = ctx->rowTime;
+        ProgramSet(*ctx, ctx == VideoContext());
         return ORVO_OK;
     }
     case 7:
     case 8: return ORVO_E_READ_ONLY;
-    case 32:
+    case 32: {
+        // Applied at once: the render mode changes no register, so no echo
+        // would ever bring it into the capture thread's rendering.
+        CriticalSectionLock registers(m_registerLock);
         ctx->renderMode = (!m_variant && value > 0) ? kRenderGrey : value;
         ctx->renderer.SetAlgorithm(ctx->renderMode);
+        ctx->renderer.UpdateConverter();
         return ORVO_OK;
+    }
     default: return ORVO_E_BAD_PARAM;
     }
 }
@@ -247,7 +282,7 @@ int32_t CZelCedar::GetCameraParam(int paramId, int* value) {
         return ORVO_OK;
     }
     case 37: *value = r.gainReduction; return ORVO_OK;
-    case 38: *value = r.minTarget * 4; return ORVO_OK;
+    case 38: *value = r.minLuminanceTarget; return ORVO_OK;
     case 39: *value = m_pixelClock; return ORVO_OK;
     case 48: *value = r.lowThreshold; return ORVO_OK;
     case 49: *value = r.highThreshold; return ORVO_OK;
@@ -324,7 +359,7 @@ int32_t CZelCedar::SetCameraParam(int paramId, int value) {
                                                                     : m_desired.value[kRegReadMode] & ~bit);
         for (int i = 0; i < kMaxBufferSets; ++i) {
             if (auto* ctx = static_cast<CSensorContext*>(Rings().At(i).context)) {
-                ProgramWindow(*ctx);
+                PlaceWindow(*ctx, i == m_videoSet);
                 ctx->renderer.SetColumnPhase(m_columnMirror);
                 ctx->renderer.SetRowPhase(m_rowMirror);
                 if (m_hasBadPixels) ctx->BuildBadPixels(m_badPixels, m_columnMirror, m_rowMirror);
@@ -364,7 +399,7 @@ int32_t CZelCedar::SetCameraParam(int paramId, int value) {
                 ctx->renderer.SetDefectCorrection(m_defectCorrection);
         return ORVO_OK;
     case 37: r.gainReduction = value != 0; return ORVO_OK;
-    case 38: r.minTarget = value / 4; return ORVO_OK;
+    case 38: r.minLuminanceTarget = value; r.minTarget = value / 4; return ORVO_OK;
     case 39: ApplyPixelClock(value); return ORVO_OK;
     case 48: if (value > r.highThreshold) return ORVO_E_CONFLICT; r.lowThreshold = value; return ORVO_OK;
     case 49: if (value < r.lowThreshold) return ORVO_E_CONFLICT; r.highThreshold = value; return ORVO_OK;

@@ -60,25 +60,21 @@ int CBayer8Render::UpdateConverter() noexcept {
 }
 
 bool CBayer8Render::Render(void* destination, uint8_t* raw, int width, int height) noexcept {
-    render::Converter converter;
-    bool repair;
-    const uint32_t* offsets;
-    uint32_t count;
-    {
-        render::RenderLockGuard guard(m_lock);
-        converter = m_converter;
-        repair = m_defectCorrection != 0;
-        offsets = m_defectOffsets;
-        count = m_defectCount;
-    }
-    if (!converter || !m_pairs) return false;
     // The converters step over pixel pairs and read two samples beyond the window.
     if (!destination || !raw || width < render::kMinFrameSide || height < render::kMinFrameSide ||
         (width & 1) || (height & 1))
         return false;
-
+    render::Converter converter;
+    {
+        // The repair reads the table under the lock: once SetDefectTable has
+        // returned, the owner may free the table it replaced.
+        render::RenderLockGuard guard(m_lock);
+        converter = m_converter;
+        if (!converter || !m_pairs) return false;
+        if (m_defectCorrection != 0 && m_defectCount != 0)
+            RepairDefects(raw, width, height, m_defectOffsets, m_defectCount);
+    }
     std::memset(&m_stats, 0, sizeof m_stats);
-    if (repair && count != 0) RepairDefects(raw, width, height, offsets, count);
     converter(static_cast<uint8_t*>(destination), raw, width, height, &m_stats, m_pairs.get());
     m_lastBrightCount = m_stats.brightCount;
     return true;

@@ -3,8 +3,9 @@
 // histograms for the exposure control.
 //
 // Threading: the setters and UpdateConverter run on the owner's parameter
-// thread, Render on the capture thread; the lock covers only the hand-over of
-// the converter, the defect switch and the defect table. The statistics are
+// thread, Render on the capture thread; the lock covers the hand-over of the
+// converter, the defect switch and the defect table, and the defect repair
+// (so a replaced table is free once SetDefectTable returns). The statistics are
 // written by Render and read between frames on the capture thread.
 #pragma once
 #include <cstdint>
@@ -27,7 +28,8 @@ public:
     void SetColumnPhase(int32_t flag) noexcept;
     void SetRowPhase(int32_t flag) noexcept;
     void SetDefectCorrection(int32_t on) noexcept;
-    // The table stays owned by the caller and must outlive its use here.
+    // The table stays owned by the caller, who may free the one it replaces
+    // once this returns.
     void SetDefectTable(const uint32_t* offsets, uint32_t count) noexcept;
 
     // Chooses the converter when a setting changed since the last choice:

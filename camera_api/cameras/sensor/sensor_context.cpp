@@ -60,10 +60,15 @@ void CSensorContext::ProgramWindow(SensorRegisters& regs, const SensorGeometry& 
 }
 
 void CSensorContext::BuildBadPixels(const std::vector<uint32_t>& list, bool columnMirror, bool rowMirror) {
-    badPixels.clear();
+    std::vector<uint32_t> table;
+    table.reserve(list.size());
     mapColumnMirror = columnMirror;
     mapRowMirror = rowMirror;
     const int32_t fc = ColumnFactor(), fr = RowFactor();
+    m_mapOriginColumn = originColumn;
+    m_mapOriginRow = originRow;
+    m_mapColumnFactor = fc;
+    m_mapRowFactor = fr;
     const int32_t w = EvenWidth(), h = EvenHeight();
     for (uint32_t entry : list) {
         const int32_t nx = static_cast<int32_t>(entry >> 16) + 4 * (fc - 1) - originColumn + 4;
@@ -74,9 +79,17 @@ void CSensorContext::BuildBadPixels(const std::vector<uint32_t>& list, bool colu
         if (c <= 1 || c > w + 5 || r <= 1 || r > h + 5) continue;
         if (columnMirror) c = w - c + 7;
         if (rowMirror) r = h - r + 7;
-        badPixels.push_back(static_cast<uint32_t>(c + r * (w + 8)));
+        table.push_back(static_cast<uint32_t>(c + r * (w + 8)));
     }
-    renderer.SetDefectTable(badPixels.data(), static_cast<uint32_t>(badPixels.size()));
+    // The renderer lets go of the old table under its lock; the swap keeps the
+    // new one's storage where the renderer now points.
+    renderer.SetDefectTable(table.data(), static_cast<uint32_t>(table.size()));
+    badPixels.swap(table);
+}
+
+bool CSensorContext::BadPixelsStale(bool columnMirror, bool rowMirror) const noexcept {
+    return columnMirror != mapColumnMirror || rowMirror != mapRowMirror || originColumn != m_mapOriginColumn ||
+           originRow != m_mapOriginRow || ColumnFactor() != m_mapColumnFactor || RowFactor() != m_mapRowFactor;
 }
 
 }  // namespace orvo

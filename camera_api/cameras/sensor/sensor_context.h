@@ -47,8 +47,13 @@ public:
     void ProgramWindow(SensorRegisters& regs, const SensorGeometry& sensor, bool columnMirror,
                        bool rowMirror) noexcept;
     // Translates the camera's list ((x << 16) | y in sensor coordinates) into
-    // raw-frame indices and hands them to the renderer.
+    // raw-frame indices and hands them to the renderer. The new table is
+    // complete before the hand-over, so a frame being repaired meanwhile uses
+    // the old one whole.
     void BuildBadPixels(const std::vector<uint32_t>& list, bool columnMirror, bool rowMirror);
+    // True when the window, the factors or the mirroring differ from those the
+    // bad-pixel indices were built for.
+    bool BadPixelsStale(bool columnMirror, bool rowMirror) const noexcept;
 
     int32_t columnFactorMinus1 = 0;
     int32_t rowFactorMinus1 = 0;
@@ -64,6 +69,13 @@ public:
     bool mapRowMirror = false;
     int32_t originColumn = 0;
     int32_t originRow = 0;
+
+private:
+    // The geometry the bad-pixel indices were built for.
+    int32_t m_mapOriginColumn = -1;
+    int32_t m_mapOriginRow = -1;
+    int32_t m_mapColumnFactor = 0;
+    int32_t m_mapRowFactor = 0;
 };
 
 // Address-mode field of a binning or skipping factor.

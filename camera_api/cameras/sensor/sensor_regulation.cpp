@@ -1,6 +1,7 @@
 #include "camera_api/cameras/sensor/sensor_regulation.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace orvo {
 namespace {
@@ -110,9 +111,23 @@ void CSensorRegulation::BalanceColour(int32_t error, int32_t level, int32_t gain
     } else {
         colour.repeats = 0;
     }
+    const int32_t measuredWith = offset;
+    const int32_t partnerError = colour.lastError, partnerOffset = colour.lastOffset;
     colour.errorBefore = colour.lastError;
     colour.lastError = error;
-    if ((error < -1 || error > 1) && colour.repeats < 4) {
+    colour.lastOffset = measuredWith;
+    const bool outside = error < -1 || error > 1;
+    // Such a swing ends on the gain of the two that lands nearer the target:
+    // stopping wherever the count runs out leaves every other level up to a
+    // whole gain unit off.
+    if (outside && colour.repeats >= 4 && partnerOffset != measuredWith && (partnerError < 0) != (error < 0) &&
+        std::abs(partnerError) < std::abs(error)) {
+        offset = partnerOffset;
+        m_pid[controller].clampOutput(offset * 1000, offset * 1000);
+        colour.settled = false;
+        return;
+    }
+    if (outside && colour.repeats < 4) {
         CPidController& pid = m_pid[controller];
         pid.step(error);
         // As with the common gain: the colour's level grows in proportion to

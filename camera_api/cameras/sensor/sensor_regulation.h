@@ -82,6 +82,7 @@ public:
     int32_t luminanceTarget = 128;
     int32_t workingTarget = 32;
     int32_t minTarget = 10;
+    int32_t minLuminanceTarget = 40;  // as set; the regulation works with minTarget, its quarter
     int32_t lowThreshold = 32;
     int32_t highThreshold = 39;
     int32_t redRatio = 1000;   // active white balance, thousandths
@@ -104,6 +105,7 @@ private:
         bool settled = false;
         int32_t lastError = 0;
         int32_t errorBefore = 0;  // the error of the step before the last
+        int32_t lastOffset = 0;   // the offset the last error was measured with
         int32_t repeats = 0;
     };
     void BalanceColour(int32_t error, int32_t level, int32_t gain, int controller, int32_t& offset,
