@@ -49,8 +49,10 @@ CZelDeviceManager::CZelDeviceManager(const SessionObjectNames& names) noexcept
 CZelDeviceManager::~CZelDeviceManager() {
     if (m_processEnding) {
         for (auto& camera : m_cameras) static_cast<void>(camera.release());
+        AbandonHidden();
         return;
     }
+    if (m_stopping) ::SetEvent(m_stopping.get());
     {
         CriticalSectionLock lock(m_windowLock);
         for (HDEVNOTIFY& notification : m_notifications) {
@@ -58,13 +60,20 @@ CZelDeviceManager::~CZelDeviceManager() {
             notification = nullptr;
         }
         if (Window()) ::KillTimer(Window(), kOwnerCheckTimer);
-        DestroyHidden();
     }
+    // Unloading may happen on any thread: the window's thread may be inside
+    // the window's work right now, and must be out of this module before it
+    // is unmapped. Outside the window lock, which that work may still take.
+    DestroyHidden(kWindowLeaveTimeoutMs);
     m_apiMutex.reset();
     // Ownership of cameras still open stays in the shared table: other
     // processes' owner checks clear it once this process has ended.
     CriticalSectionLock lock(m_listLock);
     m_cameras.clear();
+}
+
+bool CZelDeviceManager::Stopping() const noexcept {
+    return m_stopping && ::WaitForSingleObject(m_stopping.get(), 0) == WAIT_OBJECT_0;
 }
 
 void CZelDeviceManager::SignalApiEvent() noexcept {
@@ -111,7 +120,7 @@ bool CZelDeviceManager::CreateWindowAndNotifications() noexcept {
 int CZelDeviceManager::Scan(int classIndex) noexcept {
     bool changed = false;
     {
-        MutexLock api(m_apiMutex.get(), kApiMutexTimeoutMs);
+        MutexLock api(m_apiMutex.get(), m_stopping.get(), kApiMutexTimeoutMs);
         if (!api) return 0;
         if (m_tables.SharedCount() >= kMaxDevices) return 1;
         CUsbEnumerator enumerator;
@@ -147,6 +156,7 @@ int CZelDeviceManager::Scan(int classIndex) noexcept {
 }
 
 bool CZelDeviceManager::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) noexcept {
+    if (Stopping()) return false;
     switch (message) {
     case WM_DEVICECHANGE:
         OnDeviceChange(wParam, lParam);
@@ -191,7 +201,7 @@ void CZelDeviceManager::OnDeviceChange(WPARAM event, LPARAM data) noexcept {
 
 void CZelDeviceManager::HandleRemoval(const wchar_t* path) noexcept {
     {
-        MutexLock api(m_apiMutex.get(), kApiMutexTimeoutMs);
+        MutexLock api(m_apiMutex.get(), m_stopping.get(), kApiMutexTimeoutMs);
         if (!api) return;
         const size_t pathLength = BoundedPathLength(path, kPathChars);
         for (int slot = 0; slot < kMaxDevices && m_tables.LocalCount() > 0; ++slot) {
@@ -219,14 +229,14 @@ void CZelDeviceManager::HandleRemoval(const wchar_t* path) noexcept {
 bool CZelDeviceManager::CheckOwners() noexcept {
     int present = 0;
     {
-        MutexLock api(m_apiMutex.get(), kApiMutexTimeoutMs);
+        MutexLock api(m_apiMutex.get(), m_stopping.get(), kApiMutexTimeoutMs);
         if (!api) return false;
         present = m_tables.SharedCount();
     }
     DeviceRecord records[kMaxDevices];
     int count = 0;
     {
-        MutexLock api(m_apiMutex.get(), kApiMutexTimeoutMs);
+        MutexLock api(m_apiMutex.get(), m_stopping.get(), kApiMutexTimeoutMs);
         if (!api) return false;
         if (m_tables.SnapshotRecords(present, records, &count) != ORVO_OK) return false;
     }

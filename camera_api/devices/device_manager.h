@@ -30,6 +30,9 @@ struct SessionObjectNames {
 constexpr DWORD kApiMutexTimeoutMs = 10000;
 constexpr UINT_PTR kOwnerCheckTimer = 1;
 constexpr UINT kOwnerCheckPeriodMs = 500;
+// How long an unload from another thread waits for the window's thread to
+// leave the window's work (which gives up its waits once told to stop).
+constexpr DWORD kWindowLeaveTimeoutMs = 3000;
 
 // The interface classes scanned, in this order: the library's own driver,
 // then the generic USB device class (cameras bound to WinUSB).
@@ -70,6 +73,7 @@ private:
     bool CheckOwners() noexcept;
     bool CreateWindowAndNotifications() noexcept;
     void SignalApiEvent() noexcept;
+    bool Stopping() const noexcept;
 
     SessionObjectNames m_names;
     DeviceTables m_tables;
@@ -77,6 +81,8 @@ private:
     std::atomic<HANDLE> m_apiEvent{nullptr};
     std::atomic<int> m_initialised{0};
     bool m_processEnding = false;
+    // Set at unload: the window's work stops waiting and starts nothing new.
+    win32::UniqueHandle m_stopping{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 
     win32::CriticalSection m_windowLock;   // the window and the notification registrations
     HDEVNOTIFY m_notifications[2] = {nullptr, nullptr};

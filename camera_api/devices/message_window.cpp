@@ -15,6 +15,8 @@ HINSTANCE ThisModule() noexcept {
 }  // namespace
 
 CMessageWindow::~CMessageWindow() {
+    // By now the derived part is gone: whatever happens below must not
+    // dispatch to it.
     DestroyHidden();
 }
 
@@ -22,10 +24,13 @@ bool CMessageWindow::CreateHidden(const wchar_t* title) noexcept {
     if (m_window) return true;
     const HINSTANCE module = ThisModule();
     if (!m_class) {
-        // A generated name: two copies of the library (x64 and x86 builds
-        // never meet, but two differently named copies could) never collide.
-        std::swprintf(m_className, sizeof(m_className) / sizeof(m_className[0]), L"OrvoApiWindow_%p",
-                      static_cast<void*>(this));
+        // A generated name: two copies of the library never collide, nor does
+        // a copy loaded again at the same address with a class that an
+        // earlier copy could not unregister.
+        LARGE_INTEGER stamp{};
+        ::QueryPerformanceCounter(&stamp);
+        std::swprintf(m_className, sizeof(m_className) / sizeof(m_className[0]), L"OrvoApiWindow_%p_%llx",
+                      static_cast<void*>(this), static_cast<unsigned long long>(stamp.QuadPart));
         WNDCLASSEXW wc{};
         wc.cbSize = sizeof(wc);
         wc.lpfnWndProc = &CMessageWindow::Procedure;
@@ -39,17 +44,34 @@ bool CMessageWindow::CreateHidden(const wchar_t* title) noexcept {
     return m_window != nullptr;
 }
 
-void CMessageWindow::DestroyHidden() noexcept {
+void CMessageWindow::Detach() noexcept {
+    ::SetWindowLongPtrW(m_window, GWLP_USERDATA, 0);
+    ::SetWindowLongPtrW(m_window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&::DefWindowProcW));
+}
+
+void CMessageWindow::DestroyHidden(DWORD waitMs) noexcept {
     if (m_window) {
+        Detach();
         if (::GetCurrentThreadId() == m_thread) {
             ::DestroyWindow(m_window);
         } else {
-            ::SetWindowLongPtrW(m_window, GWLP_USERDATA, 0);
-            ::SetWindowLongPtrW(m_window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&::DefWindowProcW));
+            // The detached window answers WM_CLOSE by destroying itself on
+            // its own thread. A sent message is taken only from the message
+            // loop, so its answer also proves that thread has returned from
+            // any message this module was handling. A thread that has ended
+            // took its windows along, and the call fails at once.
+            DWORD_PTR ignored = 0;
+            ::SendMessageTimeoutW(m_window, WM_CLOSE, 0, 0, SMTO_NORMAL, waitMs, &ignored);
         }
         m_window = nullptr;
     }
     if (m_class && ::UnregisterClassW(m_className, ThisModule())) m_class = 0;
+}
+
+void CMessageWindow::AbandonHidden() noexcept {
+    if (m_window) Detach();
+    m_window = nullptr;
+    m_class = 0;
 }
 
 LRESULT CALLBACK CMessageWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -16,10 +16,15 @@ public:
     // Creates the window (style WS_POPUP, not visible, no size, no parent)
     // under a class registered once per object; true when it exists.
     bool CreateHidden(const wchar_t* title) noexcept;
-    // Destroys the window. From a thread other than its creator the window
-    // cannot be destroyed; its procedure is detached so that no message ever
-    // reaches this object (or this module) again.
-    void DestroyHidden() noexcept;
+    // Destroys the window and unregisters its class. From a thread other than
+    // its creator, the procedure is detached first and the creator is asked
+    // to destroy the window; the call returns once the creator has left the
+    // procedure (it answers the request from its message loop, outside this
+    // module) or after waitMs. Nothing reaches this object afterwards.
+    void DestroyHidden(DWORD waitMs = 0) noexcept;
+    // The process is ending: detaches the procedure without destroying
+    // anything, so that no message reaches this object again.
+    void AbandonHidden() noexcept;
     HWND Window() const noexcept { return m_window; }
 
 protected:
@@ -28,6 +33,7 @@ protected:
 
 private:
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    void Detach() noexcept;
 
     HWND m_window = nullptr;
     DWORD m_thread = 0;

@@ -23,6 +23,17 @@ public:
         default: m_state = State::Failed; break;
         }
     }
+    // As above, but gives up (State::Failed) as soon as `abort` is signalled.
+    MutexLock(HANDLE mutex, HANDLE abort, DWORD timeoutMs) noexcept : m_mutex(mutex) {
+        if (!mutex) return;
+        const HANDLE handles[2] = {mutex, abort};
+        switch (::WaitForMultipleObjects(abort ? 2 : 1, handles, FALSE, timeoutMs)) {
+        case WAIT_OBJECT_0: m_state = State::Acquired; break;
+        case WAIT_ABANDONED_0: m_state = State::Abandoned; break;
+        case WAIT_TIMEOUT: m_state = State::TimedOut; break;
+        default: m_state = State::Failed; break;
+        }
+    }
     ~MutexLock() {
         if (owns()) ::ReleaseMutex(m_mutex);
     }
