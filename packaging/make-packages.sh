@@ -49,5 +49,9 @@ out="$(mkdir -p "$out" && cd "$out" && pwd)"
 for msi in "$out/OrvoVistrel-$version.msi" "$out/OrvoVistrelShared-$version.msi"; do
   msibuild "$msi" -q "UPDATE \`InstallExecuteSequence\` SET \`Sequence\` = 1501 WHERE \`Action\` = 'RemoveExistingProducts'"
 done
+# wixl knows no exit actions: the install guard's release on an error goes to
+# the error exit (-3) here.
+msibuild "$out/OrvoVistrel-$version.msi" \
+  -q "UPDATE \`InstallExecuteSequence\` SET \`Sequence\` = -3 WHERE \`Action\` = 'ReleaseGuardOnError'"
 echo "$out/OrvoVistrel-$version.msi"
 echo "$out/OrvoVistrelShared-$version.msi"

@@ -1,0 +1,74 @@
+// The install's guard against its own process dying mid-way (a kill, a
+// power cut) after part of the product was copied.
+//
+// ArmInstallGuard runs before any file is copied: it leaves a RunOnce value
+// that, at the next start of the machine, removes the product folder unless
+// the installer registered the product by then. ReleaseInstallGuard removes
+// the value when the install ends, well or with an error the installer has
+// rolled back. Only a process that died keeps it. Where the installer rolls
+// an interrupted install back itself at its next start, the guard then finds
+// the product registered (an older version restored) or the folder gone.
+#include <windows.h>
+#include <msiquery.h>
+
+#include <string>
+
+#include "msi_property.h"
+#include "win32/unique_reg_key.h"
+
+namespace {
+
+using orvo::packaging::MsiProperty;
+using orvo::win32::UniqueRegKey;
+
+constexpr const wchar_t* kRunOnceKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+constexpr const wchar_t* kGuardValue = L"OrvoVistrelInterruptedInstall";
+// The system runs no RunOnce command longer than this.
+constexpr size_t kRunOnceMaxChars = 259;
+
+std::wstring WithoutTrailingSlash(std::wstring folder) {
+    while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+    return folder;
+}
+
+// Empty when a property is missing or a name could break the quoting.
+std::wstring GuardCommand(MSIHANDLE install) {
+    const std::wstring code = MsiProperty(install, L"ProductCode");
+    const std::wstring folder = WithoutTrailingSlash(MsiProperty(install, L"INSTALLDIR"));
+    const std::wstring parent = WithoutTrailingSlash(MsiProperty(install, L"QUENLOWDIR"));
+    if (code.empty() || folder.size() < 4 || parent.size() < 4) return {};
+    for (const std::wstring* text : {&code, &folder, &parent}) {
+        if (text->find_first_of(L"\"%&|<>^") != std::wstring::npos) return {};
+    }
+    // The maker's folder goes only when empty: rmdir without /s.
+    std::wstring command = L"cmd.exe /d /c reg query HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" +
+                           code + L" >nul 2>&1 || (rmdir /s /q \"" + folder + L"\" & rmdir \"" + parent + L"\")";
+    return command.size() <= kRunOnceMaxChars ? command : std::wstring();
+}
+
+UniqueRegKey OpenRunOnce() {
+    UniqueRegKey key;
+    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr,
+                          key.put(), nullptr) != ERROR_SUCCESS) {
+        key.reset();
+    }
+    return key;
+}
+
+}  // namespace
+
+extern "C" __declspec(dllexport) UINT __stdcall ArmInstallGuard(MSIHANDLE install) {
+    const std::wstring command = GuardCommand(install);
+    if (command.empty()) return ERROR_SUCCESS;
+    UniqueRegKey key = OpenRunOnce();
+    if (!key) return ERROR_SUCCESS;
+    ::RegSetValueExW(key.get(), kGuardValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                     static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));
+    return ERROR_SUCCESS;
+}
+
+extern "C" __declspec(dllexport) UINT __stdcall ReleaseInstallGuard(MSIHANDLE) {
+    UniqueRegKey key = OpenRunOnce();
+    if (key) ::RegDeleteValueW(key.get(), kGuardValue);
+    return ERROR_SUCCESS;
+}
