@@ -122,6 +122,17 @@ rig_agents() { rig_wine tasklist 2>/dev/null | grep -ci orvovistrelwatchdog || t
 # removal) is done.
 rig_restart() { rig_wine wineboot -r >/dev/null; }
 
+# rig_kill_installer: ends every msiexec process of this prefix at once (as
+# a power cut would), by process id; prints how many it ended.
+rig_kill_installer() {
+  local pid killed=0
+  for pid in $(pgrep -f -i msiexec); do
+    { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
+    kill -9 "$pid" 2>/dev/null && killed=$((killed + 1))
+  done
+  echo "$killed"
+}
+
 rig_end() { orvo_wine_server_stop; }
 
 # Bookkeeping of the product suites: each check prints ok or FAILED and counts
