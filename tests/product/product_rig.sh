@@ -111,7 +111,7 @@ rig_wait_listed() {
     rig_vcapture "$arch" list | grep -qF "$name" && found=present
     [ "$found" = "$want" ] && return 0
     [ "$(date +%s)" -lt "$until" ] || return 1
-    sleep 0.2
+    sleep 0.05
   done
 }
 
@@ -121,6 +121,50 @@ rig_agents() { rig_wine tasklist 2>/dev/null | grep -ci orvovistrelwatchdog || t
 # A restart of the machine: what was scheduled for it (files in use at the
 # removal) is done.
 rig_restart() { rig_wine wineboot -r >/dev/null; }
+
+# rig_watch_start FILE / rig_watch_stop: the prefix's processes, when each
+# started and ended (process_watch.py), for rig_breakdown.
+rig_watch_start() {
+  rm -f "$1.stop"
+  python3 "$ORVO_ROOT/tests/product/process_watch.py" "$WINEPREFIX" "$1" "$1.stop" &
+  RIG_WATCH_PID=$! RIG_WATCH_FILE="$1"
+}
+rig_watch_stop() { : >"$RIG_WATCH_FILE.stop"; wait "$RIG_WATCH_PID"; rm -f "$RIG_WATCH_FILE.stop"; }
+
+# rig_breakdown FILE T0 T_RETURNED T_LISTED LIST_MS: the road from msiexec /i
+# (T0) to a camera in another process's DirectShow list (T_LISTED), phase by
+# phase, from the watched processes: the service is the watchdog image
+# without arguments, a clean-up run has a stop handle of 0, an agent a
+# non-zero one. LIST_MS is the time of one vcapture list.
+rig_breakdown() {
+  awk -v t0="$2" -v back="$3" -v listed="$4" -v list_ms="$5" '
+    function ms(a, b) { return sprintf("%6d ms", (b - a) * 1000) }
+    $1 == "start" && /msiexec\.exe \/i/ && !msi { msi = $2 }
+    $1 == "start" && /OrvoVistrelWatchdog\.exe$/ && !svc { svc = $2 }
+    $1 == "start" && /OrvoVistrelWatchdog\.exe [0-9]+ 0$/ && (!clean0 || $2 < clean0) { clean0 = $2 }
+    $1 == "start" && /OrvoVistrelWatchdog\.exe [0-9]+ [1-9][0-9]*$/ {
+      if (!agent0 || $2 < agent0) agent0 = $2
+      agents++
+    }
+    END {
+      if (!msi || !svc || !clean0 || !agent0) { print "  (some phase was not seen)"; exit }
+      printf "  %s  msiexec /i to its exit; the service started %d ms in, then the installer waits for its running report (Wine looks once a second)\n", ms(t0, back), (svc - t0) * 1000
+      printf "  %s  service start to its clean-up runs\n", ms(svc, clean0)
+      printf "  %s  clean-up runs, both bitnesses, to the start of %d agents (the service waits for the runs, at most 10 s)\n", ms(clean0, agent0), agents
+      printf "  %s  agents first scan and registration, to the camera in another process list\n", ms(agent0, listed)
+      printf "  %6d ms    of that, one vcapture list run (polled every 50 ms)\n", list_ms
+      printf "  %s  in all\n", ms(t0, listed)
+    }' "$1"
+}
+
+# rig_wait_agents FILE SECONDS: until the watched processes include an agent.
+rig_wait_agents() {
+  local until=$(( $(date +%s) + $2 ))
+  until grep -qE 'OrvoVistrelWatchdog\.exe [0-9]+ [1-9][0-9]*$' "$1" 2>/dev/null; do
+    [ "$(date +%s)" -lt "$until" ] || return 1
+    sleep 0.02
+  done
+}
 
 # rig_kill_installer: ends every msiexec process of this prefix at once (as
 # a power cut would), by process id; prints how many it ended.
