@@ -3,14 +3,17 @@
 //
 // ArmInstallGuard runs before any file is copied: it leaves a RunOnce value
 // that, at the next start of the machine, removes the product folder unless
-// the installer registered the product by then. ReleaseInstallGuard removes
-// the value when the install ends, well or with an error the installer has
-// rolled back. Only a process that died keeps it. Where the installer rolls
-// an interrupted install back itself at its next start, the guard then finds
-// the product registered (an older version restored) or the folder gone.
+// the installer has a version of the product registered by then (any
+// version: the upgrade code, not this version's product code).
+// ReleaseInstallGuard removes the value when the install ends, well, with an
+// error or cancelled, all of which the installer has rolled back. Only a
+// process that died keeps it. Where the installer rolls an interrupted
+// install back itself at its next start, the guard then finds an older
+// version registered again, or the folder gone.
 #include <windows.h>
 #include <msiquery.h>
 
+#include <cwctype>
 #include <string>
 
 #include "msi_property.h"
@@ -31,18 +34,38 @@ std::wstring WithoutTrailingSlash(std::wstring folder) {
     return folder;
 }
 
+// The installer's registry spelling of a "{...}" GUID: each of the first
+// three groups reversed, each later byte's two digits swapped. Empty when
+// CODE is not a braced GUID.
+std::wstring SquishedGuid(const std::wstring& code) {
+    if (code.size() != 38 || code.front() != L'{' || code.back() != L'}') return {};
+    std::wstring digits;
+    for (size_t i = 1; i + 1 < code.size(); ++i) {
+        const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
+        if (dash != (code[i] == L'-') || (!dash && !iswxdigit(code[i]))) return {};
+        if (!dash) digits += code[i];
+    }
+    std::wstring squished(digits.rbegin() + 24, digits.rend());            // 8
+    squished.append(digits.rbegin() + 20, digits.rbegin() + 24);           // 4
+    squished.append(digits.rbegin() + 16, digits.rbegin() + 20);           // 4
+    for (size_t i = 16; i < 32; i += 2) squished += {digits[i + 1], digits[i]};
+    return squished;
+}
+
 // Empty when a property is missing or a name could break the quoting.
 std::wstring GuardCommand(MSIHANDLE install) {
-    const std::wstring code = MsiProperty(install, L"ProductCode");
+    const std::wstring code = SquishedGuid(MsiProperty(install, L"UpgradeCode"));
     const std::wstring folder = WithoutTrailingSlash(MsiProperty(install, L"INSTALLDIR"));
     const std::wstring parent = WithoutTrailingSlash(MsiProperty(install, L"QUENLOWDIR"));
     if (code.empty() || folder.size() < 4 || parent.size() < 4) return {};
     for (const std::wstring* text : {&code, &folder, &parent}) {
         if (text->find_first_of(L"\"%&|<>^") != std::wstring::npos) return {};
     }
-    // The maker's folder goes only when empty: rmdir without /s.
-    std::wstring command = L"cmd.exe /d /c reg query HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" +
-                           code + L" >nul 2>&1 || (rmdir /s /q \"" + folder + L"\" & rmdir \"" + parent + L"\")";
+    // The maker's folder goes only when empty: rmdir without /s. The query's
+    // result is read with "if errorlevel": Wine's cmd runs what follows "||"
+    // even after a command that succeeded.
+    std::wstring command = L"cmd.exe /d /c reg query HKLM\\Software\\Classes\\Installer\\UpgradeCodes\\" + code +
+                           L" >nul 2>&1 & if errorlevel 1 (rmdir /s /q \"" + folder + L"\" & rmdir \"" + parent + L"\")";
     return command.size() <= kRunOnceMaxChars ? command : std::wstring();
 }
 

@@ -62,9 +62,12 @@ killed_install() {
     '[ "$killed" -ge 1 ] && [ "$size" -gt "$image" ] && [ "$size" -lt "$full" ] && [ "$later" -eq "$size" ]'
 }
 
+runonce='HKLM\Software\Microsoft\Windows\CurrentVersion\RunOnce'
 rig_prefix killed fresh
 clean="$(rig_inventory)"
 killed_install "$work/slow-n/OrvoVistrel-$version.msi"
+guard="$(rig_wine reg query "$runonce" /v OrvoVistrelInterruptedInstall /reg:64 | sed -n 's/.*REG_SZ *//p')"
+check "the install's guard is left for the restart" '[ -n "$guard" ]'
 check "no entry in the programs' list" "! rig_wine reg query '$ORVO_UNINSTALL_KEY\\OrvoVistrel' /reg:64 >/dev/null"
 check "no service" '[ -z "$(rig_service_state)" ]'
 rig_restart
@@ -72,6 +75,12 @@ check "after the restart the machine is as it was" 'same_inventory "$clean"'
 rig_install "$work/n/OrvoVistrel-$version.msi"; code=$?
 check "a later install of $version ends with 0 (got $code)" '[ "$code" -eq 0 ]'
 check "and its service runs" 'sleep 2; [ "$(rig_service_state)" = RUNNING ]'
+# A guard still there while a version is registered (an installer that rolled
+# the dead install back restored it) leaves that version whole.
+whole="$(rig_inventory)"
+rig_wine reg add "$runonce" /v OrvoVistrelInterruptedInstall /d "$guard" /f /reg:64 >/dev/null
+rig_restart
+check "a guard run while the product is registered leaves it whole" 'sleep 2; same_inventory "$whole"'
 tag="K$(date +%H%M%S)"
 camera="$(rig_plug alder 0x0317 "$tag" "Killed camera $tag")"
 check "a camera is registered" "rig_wait_listed x64 'Killed camera $tag' present 60"
