@@ -148,12 +148,13 @@ rig_breakdown() {
     }
     END {
       if (!msi || !svc || !clean0 || !agent0) { print "  (some phase was not seen)"; exit }
-      printf "  %s  msiexec /i to its exit; the service started %d ms in, then the installer waits for its running report (Wine looks once a second)\n", ms(t0, back), (svc - t0) * 1000
+      printf "  %s  msiexec /i to the service start\n", ms(t0, svc)
       printf "  %s  service start to its clean-up runs\n", ms(svc, clean0)
       printf "  %s  clean-up runs, both bitnesses, to the start of %d agents (the service waits for the runs, at most 10 s)\n", ms(clean0, agent0), agents
       printf "  %s  agents first scan and registration, to the camera in another process list\n", ms(agent0, listed)
       printf "  %6d ms    of that, one vcapture list run (polled every 50 ms)\n", list_ms
       printf "  %s  in all\n", ms(t0, listed)
+      printf "  %s  msiexec /i to its own exit: after the service start it waits for its running report (Wine looks once a second)\n", ms(t0, back)
     }' "$1"
 }
 
