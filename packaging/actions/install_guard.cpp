@@ -13,6 +13,7 @@
 #include <windows.h>
 #include <msiquery.h>
 
+#include <cwchar>
 #include <cwctype>
 #include <string>
 
@@ -32,6 +33,10 @@ constexpr size_t kRunOnceMaxChars = 259;
 std::wstring WithoutTrailingSlash(std::wstring folder) {
     while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
     return folder;
+}
+
+bool EndsWith(const std::wstring& text, const std::wstring& end) {
+    return text.size() >= end.size() && _wcsicmp(text.c_str() + text.size() - end.size(), end.c_str()) == 0;
 }
 
 // The installer's registry spelling of a "{...}" GUID: each of the first
@@ -57,7 +62,10 @@ std::wstring GuardCommand(MSIHANDLE install) {
     const std::wstring code = SquishedGuid(MsiProperty(install, L"UpgradeCode"));
     const std::wstring folder = WithoutTrailingSlash(MsiProperty(install, L"INSTALLDIR"));
     const std::wstring parent = WithoutTrailingSlash(MsiProperty(install, L"QUENLOWDIR"));
-    if (code.empty() || folder.size() < 4 || parent.size() < 4) return {};
+    if (code.empty() || parent.size() < 4) return {};
+    // Only the product's own folder in the maker's: a folder chosen on the
+    // command line may hold anything, and is never removed whole.
+    if (!EndsWith(parent, L"\\Quenlow") || _wcsicmp(folder.c_str(), (parent + L"\\OrvoVistrel").c_str()) != 0) return {};
     for (const std::wstring* text : {&code, &folder, &parent}) {
         if (text->find_first_of(L"\"%&|<>^") != std::wstring::npos) return {};
     }
