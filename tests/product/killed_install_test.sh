@@ -11,23 +11,11 @@ set -uo pipefail
 export ORVO_ROOT="${ORVO_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
 export BUILD="${BUILD:-$ORVO_ROOT/build}"
 source "$ORVO_ROOT/tests/product/product_rig.sh"
-same_inventory() {
-  local now
-  now="$(rig_inventory)"
-  [ "$1" = "$now" ] && return 0
-  diff <(echo "$1") <(echo "$now")
-  return 1
-}
 
 work="$(mktemp -d)"
 trap 'rig_end; rm -rf "$work"' EXIT
-cache="$BUILD/x64/CMakeCache.txt"
-version="$(sed -n 's/^ORVO_PRODUCT_VERSION:STRING=//p' "$cache")"
-IFS=. read -r major minor _ <<<"$version"
-newer="$major.$((minor + 1)).0"
-newer_code='{6B1D2A40-3C57-4E8B-9F21-0A7C5E3D9B1E}'
-"$ORVO_ROOT/packaging/make-packages.sh" "$ORVO_ROOT/dist" "$work/n" "$cache" >/dev/null || exit 1
-"$ORVO_ROOT/packaging/make-packages.sh" "$ORVO_ROOT/dist" "$work/n1" "$cache" "$newer" "$newer_code" >/dev/null || exit 1
+rig_two_versions "$ORVO_ROOT/dist" "$work" || exit 1
+version="$VERSION" newer="$NEWER"
 # The slow copies: the last file the installer copies (x86\vcapture.exe)
 # carries 120 MB of random bytes after its image, so the copy lasts seconds
 # and the kill lands inside it.
@@ -36,8 +24,7 @@ cp -r "$ORVO_ROOT/dist" "$work/stage"
 head -c 120000000 /dev/urandom >>"$work/stage/$last"
 image="$(stat -c %s "$ORVO_ROOT/dist/$last")"
 full="$(stat -c %s "$work/stage/$last")"
-"$ORVO_ROOT/packaging/make-packages.sh" "$work/stage" "$work/slow-n" "$cache" >/dev/null || exit 1
-"$ORVO_ROOT/packaging/make-packages.sh" "$work/stage" "$work/slow-n1" "$cache" "$newer" "$newer_code" >/dev/null || exit 1
+rig_two_versions "$work/stage" "$work/slow" || exit 1
 
 # killed_install MSI: starts the install, waits until the last file is
 # longer than its image alone (its slow copy under way: an installed older
@@ -65,7 +52,7 @@ killed_install() {
 runonce='HKLM\Software\Microsoft\Windows\CurrentVersion\RunOnce'
 rig_prefix killed fresh
 clean="$(rig_inventory)"
-killed_install "$work/slow-n/OrvoVistrel-$version.msi"
+killed_install "$work/slow/n/OrvoVistrel-$version.msi"
 guard="$(rig_wine reg query "$runonce" /v OrvoVistrelInterruptedInstall /reg:64 | sed -n 's/.*REG_SZ *//p')"
 check "the install's guard is left for the restart" '[ -n "$guard" ]'
 check "no entry in the programs' list" "! rig_wine reg query '$ORVO_UNINSTALL_KEY\\OrvoVistrel' /reg:64 >/dev/null"
@@ -87,7 +74,7 @@ check "a camera is registered" "rig_wait_listed x64 'Killed camera $tag' present
 installed="$(rig_inventory)"
 
 # Over the installed version: the upgrade to $newer killed during its copy.
-killed_install "$work/slow-n1/OrvoVistrel-$newer.msi"
+killed_install "$work/slow/n1/OrvoVistrel-$newer.msi"
 rig_restart
 files="$(find "$WINEPREFIX/drive_c/Program Files/Quenlow" -type f 2>/dev/null | wc -l)"
 if rig_wine reg query "$ORVO_UNINSTALL_KEY\\OrvoVistrel" /v DisplayVersion /reg:64 | grep -q " $version\$"; then

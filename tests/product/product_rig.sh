@@ -195,6 +195,27 @@ rig_expect_only_uninstaller_pending() {
     '[ -z "$pending" ] || ! grep -v -E "^Program Files/Quenlow(/OrvoVistrel(/UninstallOrvoVistrel.exe)?)?$" <<<"$pending"'
 }
 
+# Whether the inventory equals BEFORE; if not, the difference is shown.
+same_inventory() {
+  local now
+  now="$(rig_inventory)"
+  [ "$1" = "$now" ] && return 0
+  diff <(echo "$1") <(echo "$now")
+  return 1
+}
+
+# rig_two_versions STAGE OUT: the packages of the build's version (VERSION)
+# from STAGE into OUT/n, and of the next minor version (NEWER, with a product
+# code of its own under the same upgrade code) into OUT/n1.
+rig_two_versions() {
+  local cache="$BUILD/x64/CMakeCache.txt" major minor
+  VERSION="$(sed -n 's/^ORVO_PRODUCT_VERSION:STRING=//p' "$cache")"
+  IFS=. read -r major minor _ <<<"$VERSION"
+  NEWER="$major.$((minor + 1)).0"
+  "$ORVO_ROOT/packaging/make-packages.sh" "$1" "$2/n" "$cache" >/dev/null &&
+    "$ORVO_ROOT/packaging/make-packages.sh" "$1" "$2/n1" "$cache" "$NEWER" '{6B1D2A40-3C57-4E8B-9F21-0A7C5E3D9B1E}' >/dev/null
+}
+
 # The inventory now equals BEFORE, else what is left is shown.
 # rig_expect_inventory BEFORE WHAT
 rig_expect_inventory() {
