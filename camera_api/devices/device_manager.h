@@ -12,6 +12,7 @@
 #include "camera_api/devices/message_window.h"
 #include "camera_api/devices/owner_tracker.h"
 #include "win32/critical_section.h"
+#include "win32/unique_dev_info.h"
 #include "win32/unique_handle.h"
 
 namespace orvo {
@@ -77,6 +78,9 @@ private:
     std::atomic<HANDLE> m_apiEvent{nullptr};
     std::atomic<int> m_initialised{0};
     bool m_processEnding = false;
+    // Each interface class's last enumeration: DeviceEntry.devInst names a
+    // device in this process while its set lives.
+    win32::UniqueDevInfo m_scanSets[2];
 
     win32::CriticalSection m_windowLock;   // the window and the notification registrations
     HDEVNOTIFY m_notifications[2] = {nullptr, nullptr};
