@@ -167,6 +167,35 @@ rig_wait_agents() {
   done
 }
 
+# The kernel-streaming proxy stand-in, a part of the machine the agents feed:
+# rig_proxy_up installs it and serves its device nodes (before the product's
+# install), rig_proxy_down stops and removes it. Its output goes to FILE.
+# rig_proxy_up FILE
+rig_proxy_up() {
+  local bin="$BUILD/x64/bin"
+  rig_wine "$bin/orvo_ksproxy.exe" install "$(rig_winpath "$bin/zelksproxy.sys")" >/dev/null || return 1
+  ( rig_wine "$bin/orvo_ksproxy.exe" serve >"$1" 2>&1 ) &
+  RIG_PROXY_SERVE=$!
+}
+rig_proxy_down() {
+  rig_wine "$BUILD/x64/bin/orvo_ksproxy.exe" stop-serve >/dev/null
+  wait "$RIG_PROXY_SERVE"
+  rig_wine "$BUILD/x64/bin/orvo_ksproxy.exe" uninstall >/dev/null
+}
+# rig_proxy_camera NAME [SECONDS]: prints the proxy's GUID of the camera NAME
+# once the agent's feed has published it.
+rig_proxy_camera() {
+  local until=$(( $(date +%s) + ${2:-30} )) guid
+  while :; do
+    guid="$(rig_wine "$BUILD/x64/bin/orvo_ksproxy.exe" list | grep -F "$1 Proxy" | grep published | cut -d' ' -f1)"
+    [ -n "$guid" ] && { echo "$guid"; return 0; }
+    [ "$(date +%s)" -lt "$until" ] || return 1
+    sleep 0.2
+  done
+}
+# rig_proxy_stream GUID FRAMES DIR: the proxy's own application, frames to PNG.
+rig_proxy_stream() { rig_wine "$BUILD/x64/bin/orvo_ksproxy.exe" stream "$1" "$2" --out "$(rig_winpath "$3")"; }
+
 # rig_kill_installer: ends every msiexec process of this prefix at once (as
 # a power cut would), by process id; prints how many it ended.
 rig_kill_installer() {
