@@ -49,5 +49,10 @@ out="$(mkdir -p "$out" && cd "$out" && pwd)"
 for msi in "$out/OrvoVistrel-$version.msi" "$out/OrvoVistrelShared-$version.msi"; do
   msibuild "$msi" -q "UPDATE \`InstallExecuteSequence\` SET \`Sequence\` = 1501 WHERE \`Action\` = 'RemoveExistingProducts'"
 done
+# wixl knows no exit actions: the install guard's releases go to the error
+# (-3) and cancel (-2) exits here.
+msibuild "$out/OrvoVistrel-$version.msi" \
+  -q "UPDATE \`InstallExecuteSequence\` SET \`Sequence\` = -3 WHERE \`Action\` = 'ReleaseGuardOnError'" \
+  -q "UPDATE \`InstallExecuteSequence\` SET \`Sequence\` = -2 WHERE \`Action\` = 'ReleaseGuardOnCancel'"
 echo "$out/OrvoVistrel-$version.msi"
 echo "$out/OrvoVistrelShared-$version.msi"

@@ -3,11 +3,13 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "watchdog/agent/agent_arguments.h"
 #include "watchdog/agent/session_agent.h"
 #include "watchdog/common/names.h"
 #include "watchdog/common/wd_trace.h"
 #include "watchdog/service/scm_host.h"
 #include "watchdog/service/watchdog_service.h"
+#include "win32/unique_local.h"
 
 namespace {
 
@@ -43,19 +45,18 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     RestrictDllSearch();
+    // The service starts its agents with their arguments and is itself
+    // started without any: an agent goes straight to its work. Asking the
+    // Service Control Manager first would cost an agent the dispatcher's
+    // connect attempt; under Wine that attempt waits out the pipe's default
+    // 10 s while the running service holds its control pipe.
+    int argc = 0;
+    LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+    const orvo::win32::UniqueLocal arguments(argv);
+    if (argv && orvo::watchdog::ParseAgentArguments(argc, argv)) return orvo::watchdog::RunAgentProcess(argc, argv);
     wchar_t name[] = L"OrvoVistrelWatchdog";
     SERVICE_TABLE_ENTRYW table[] = {{name, &ServiceMain}, {nullptr, nullptr}};
     if (::StartServiceCtrlDispatcherW(table)) return 0;
-    const DWORD error = ::GetLastError();
-    if (error == ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) {
-        int argc = 0;
-        LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
-        if (argv) {
-            const int code = orvo::watchdog::RunAgentProcess(argc, argv);
-            ::LocalFree(argv);
-            return code;
-        }
-    }
-    WD_TRACE_ERROR(error);
+    WD_TRACE_ERROR(::GetLastError());
     return 1;
 }

@@ -50,6 +50,7 @@ CZelDeviceManager::~CZelDeviceManager() {
     if (m_processEnding) {
         for (auto& camera : m_cameras) static_cast<void>(camera.release());
         AbandonHidden();
+        for (auto& set : m_scanSets) static_cast<void>(set.release());
         return;
     }
     if (m_stopping) ::SetEvent(m_stopping.get());
@@ -129,6 +130,7 @@ int CZelDeviceManager::Scan(int classIndex) noexcept {
             DWORD devInst = 0;
             while (enumerator.Next(kMaxPathLength, &devInst, path)) {
                 if (m_tables.IsKnown(path)) {
+                    m_tables.RefreshDevInst(path, devInst);
                     changed = true;
                     continue;
                 }
@@ -149,6 +151,9 @@ int CZelDeviceManager::Scan(int classIndex) noexcept {
                 record.transport = classIndex == 1 ? kTransportWinUsb : kTransportDriver;
                 if (m_tables.Register(path, record)) changed = true;
             }
+            // The handles just stored stay valid until the next scan of this
+            // class refreshes them (Wine frees them with their set).
+            m_scanSets[classIndex] = enumerator.TakeSet();
         }
     }
     if (changed) SignalApiEvent();

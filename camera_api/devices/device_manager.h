@@ -12,6 +12,7 @@
 #include "camera_api/devices/message_window.h"
 #include "camera_api/devices/owner_tracker.h"
 #include "win32/critical_section.h"
+#include "win32/unique_dev_info.h"
 #include "win32/unique_handle.h"
 
 namespace orvo {
@@ -83,6 +84,9 @@ private:
     bool m_processEnding = false;
     // Set at unload: the window's work stops waiting and starts nothing new.
     win32::UniqueHandle m_stopping{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    // Each interface class's last enumeration: DeviceEntry.devInst names a
+    // device in this process while its set lives.
+    win32::UniqueDevInfo m_scanSets[2];
 
     win32::CriticalSection m_windowLock;   // the window and the notification registrations
     HDEVNOTIFY m_notifications[2] = {nullptr, nullptr};

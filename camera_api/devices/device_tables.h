@@ -22,6 +22,11 @@ public:
     // Enters the device in both tables; record.entry.deviceId receives its id.
     bool Register(const wchar_t* path, DeviceRecord& record) noexcept;
     bool IsKnown(const wchar_t* path) noexcept;
+    // Gives a device this process knows the handle of a newer enumeration.
+    void RefreshDevInst(const wchar_t* path, uint32_t devInst) noexcept {
+        const int deviceId = m_local.IdForPath(path);
+        if (deviceId > 0) m_local.Add(path, devInst, deviceId);
+    }
     // The shared record with this process's devInst, and the device's path.
     bool Lookup(int deviceId, wchar_t* path, size_t pathCapacity, DeviceRecord* record) noexcept;
     // Removes the device from both tables; true when both held it. wasLocal

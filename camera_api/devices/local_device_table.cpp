@@ -45,7 +45,10 @@ bool LocalDeviceTable::Add(const wchar_t* path, uint32_t devInst, int deviceId) 
     CriticalSectionLock lock(m_lock);
     const int existing = FindPath(path, length);
     if (existing >= 0) {
-        if (m_slots[existing].deviceId == deviceId) return true;
+        if (m_slots[existing].deviceId == deviceId) {
+            m_slots[existing].devInst = devInst;
+            return true;
+        }
         RemoveIdLocked(m_slots[existing].deviceId);
     }
     if (m_count >= kMaxDevices) return false;

@@ -12,7 +12,8 @@ class LocalDeviceTable {
 public:
     LocalDeviceTable() noexcept;
 
-    // Makes the path present with that id (replacing another id of the same path).
+    // Makes the path present with that id and device-instance handle
+    // (replacing another id of the same path).
     bool Add(const wchar_t* path, uint32_t devInst, int deviceId) noexcept;
     int IdForPath(const wchar_t* path) noexcept;
     bool DevInstForId(int deviceId, uint32_t* devInst) noexcept;

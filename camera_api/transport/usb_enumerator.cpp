@@ -2,6 +2,7 @@
 
 #include <cwchar>
 #include <new>
+#include <utility>
 
 #include "camera_api/transport/orvo_usb_ioctl.h"
 #include "camera_api/transport/usb_device.h"
@@ -79,6 +80,13 @@ bool CUsbEnumerator::CreateDevice() {
     }
     if (!m_device) return false;
     return m_device->OpenDevice(reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(m_detail.get())->DevicePath) != 0;
+}
+
+win32::UniqueDevInfo CUsbEnumerator::TakeSet() noexcept {
+    m_device.reset();
+    m_detail.reset();
+    m_hasClass = false;
+    return std::move(m_deviceInfoSet);
 }
 
 int32_t CUsbEnumerator::GetVendorId() { return m_device ? m_device->GetVendorId() : 0; }

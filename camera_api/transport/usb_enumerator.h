@@ -33,6 +33,10 @@ public:
     int32_t GetSerialNumber(uint32_t maxChars, wchar_t* out);
 
     CDevice* Device() const noexcept { return m_device.get(); }
+    // Hands over the enumeration's set. The device-instance handles Next gave
+    // name their devices only while that set lives on some platforms, so the
+    // caller keeps it as long as it hands those handles out.
+    win32::UniqueDevInfo TakeSet() noexcept;
 
 private:
     bool FetchDetail(SP_DEVICE_INTERFACE_DATA& interfaceData);

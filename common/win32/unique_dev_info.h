@@ -22,6 +22,7 @@ public:
     HDEVINFO get() const noexcept { return m_set; }
     bool valid() const noexcept { return m_set != INVALID_HANDLE_VALUE && m_set != nullptr; }
     explicit operator bool() const noexcept { return valid(); }
+    HDEVINFO release() noexcept { return std::exchange(m_set, INVALID_HANDLE_VALUE); }
     void reset(HDEVINFO set = INVALID_HANDLE_VALUE) noexcept {
         HDEVINFO old = std::exchange(m_set, set);
         if (old != INVALID_HANDLE_VALUE && old != nullptr) ::SetupDiDestroyDeviceInfoList(old);

@@ -16,11 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "msi_property.h"
 #include "win32/unique_handle.h"
 #include "win32/unique_service_handle.h"
 
 namespace {
 
+using orvo::packaging::MsiProperty;
 using orvo::win32::UniqueHandle;
 using orvo::win32::UniqueServiceHandle;
 
@@ -85,16 +87,6 @@ void RemoveBookkeeping() {
     }
 }
 
-std::wstring Property(MSIHANDLE install, const wchar_t* name) {
-    DWORD size = 0;
-    wchar_t empty[1] = L"";
-    if (::MsiGetPropertyW(install, name, empty, &size) != ERROR_MORE_DATA) return {};
-    std::vector<wchar_t> value(size + 1);
-    size = static_cast<DWORD>(value.size());
-    if (::MsiGetPropertyW(install, name, value.data(), &size) != ERROR_SUCCESS) return {};
-    return std::wstring(value.data(), size);
-}
-
 // Schedules what is left under FOLDER (ending in a backslash) for deletion at
 // restart, contents before their folder. Returns whether anything was left.
 // No reboot is asked for: a quiet removal would restart the machine at once.
@@ -131,18 +123,18 @@ extern "C" __declspec(dllexport) UINT __stdcall StopWatchdog(MSIHANDLE install) 
     StopAndWait();
     // A major upgrade removes the older version only to put the newer one in
     // its place: its cameras' bookkeeping stays for the newer agents.
-    if (Property(install, L"UPGRADINGPRODUCTCODE").empty()) RemoveBookkeeping();
+    if (MsiProperty(install, L"UPGRADINGPRODUCTCODE").empty()) RemoveBookkeeping();
     return ERROR_SUCCESS;
 }
 
 extern "C" __declspec(dllexport) UINT __stdcall ScheduleLeftovers(MSIHANDLE install) {
-    std::wstring folder = Property(install, L"INSTALLDIR");
+    std::wstring folder = MsiProperty(install, L"INSTALLDIR");
     if (folder.empty()) return ERROR_SUCCESS;
     if (folder.back() != L'\\') folder += L'\\';
     if (::GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) return ERROR_SUCCESS;
     ScheduleFolder(folder);
     // The maker's folder above ours goes when nothing else is in it.
-    std::wstring parent = Property(install, L"QUENLOWDIR");
+    std::wstring parent = MsiProperty(install, L"QUENLOWDIR");
     if (!parent.empty() && parent.back() == L'\\') parent.pop_back();
     if (!parent.empty() && !::RemoveDirectoryW(parent.c_str()) &&
         ::GetFileAttributesW(parent.c_str()) != INVALID_FILE_ATTRIBUTES) {

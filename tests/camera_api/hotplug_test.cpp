@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <cfgmgr32.h>
 #include <dbt.h>
 
 #include <algorithm>
+#include <cwctype>
 #include <string>
 #include <vector>
 
@@ -25,6 +27,21 @@ using emu::DeviceSettings;
 using emu::PluggedDevice;
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+std::wstring Upper(std::wstring text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](wchar_t c) { return std::towupper(c); });
+    return text;
+}
+
+// The instance ID a device-instance handle names in this process, or "" when
+// it names none.
+std::wstring InstanceIdOf(uint32_t devInst) {
+    ULONG length = 0;
+    if (::CM_Get_Device_ID_Size(&length, devInst, 0) != CR_SUCCESS) return {};
+    std::vector<wchar_t> id(length + 1, L'\0');
+    if (::CM_Get_Device_IDW(devInst, id.data(), length + 1, 0) != CR_SUCCESS) return {};
+    return Upper(id.data());
+}
 
 std::string Hex(int value) {
     char text[16];
@@ -150,6 +167,35 @@ TEST_F(HotPlugTest, ArrivalsAndRemovalsReachTheLibrarysWindow) {
     list = List();
     ASSERT_NE(entry = Find(list, serial), nullptr);
     EXPECT_GT(entry->deviceId, firstId);
+}
+
+// Callers such as the watchdog read a listed camera's instance ID through
+// its device-instance handle, after the scan that produced it is over, and
+// after later scans for other arrivals.
+TEST_F(HotPlugTest, ListedDeviceInstanceHandlesNameTheirCamerasAfterLaterScans) {
+    auto handleOf = [&](const std::wstring& serial) -> uint32_t {
+        const std::vector<DeviceEntry> list = List();
+        const DeviceEntry* entry = Find(list, serial);
+        EXPECT_NE(entry, nullptr);
+        return entry ? entry->devInst : 0xFFFFFFFFu;
+    };
+    ::ResetEvent(apiEvent);
+    const std::wstring first = Serial(L"D");
+    const PluggedDevice firstDevice = Plug(Camera(first, 0x317));
+    ASSERT_TRUE(ApiEventWithin(5000));
+    EXPECT_EQ(InstanceIdOf(handleOf(first)), Upper(firstDevice.instanceId));
+
+    ::ResetEvent(apiEvent);
+    const std::wstring second = Serial(L"E");
+    const PluggedDevice secondDevice = Plug(Camera(second, 0x317));
+    ASSERT_TRUE(ApiEventWithin(5000));
+    EXPECT_EQ(InstanceIdOf(handleOf(first)), Upper(firstDevice.instanceId));
+    EXPECT_EQ(InstanceIdOf(handleOf(second)), Upper(secondDevice.instanceId));
+
+    ::ResetEvent(apiEvent);
+    Unplug(secondDevice);
+    ASSERT_TRUE(ApiEventWithin(5000));
+    EXPECT_EQ(InstanceIdOf(handleOf(first)), Upper(firstDevice.instanceId));
 }
 
 TEST_F(HotPlugTest, ForeignBroadcastsChangeNothing) {

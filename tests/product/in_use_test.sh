@@ -27,9 +27,12 @@ frames=450 out="$work/frames"
 mkdir -p "$out"
 rig_vcapture x64 grab "Streaming camera $tag" "$frames" --direct --out "$(rig_winpath "$out")" >"$work/grab.txt" &
 grab=$!
+# vcapture writes its frames only after the stream: the camera listed in use
+# by the library (orvocam list) says the application has it.
+in_use() { (cd "$BUILD" && rig_wine "$ORVO_PRODUCT_DIR\\orvocam.exe" list) | grep -F "serial \"$tag\"" | grep -q ", in use"; }
 until=$(( $(date +%s) + 60 ))
-until [ -f "$out/frame_010.png" ] || [ "$(date +%s)" -ge "$until" ]; do sleep 0.2; done
-check "the application streams" '[ -f "$out/frame_010.png" ]'
+until in_use || [ "$(date +%s)" -ge "$until" ]; do sleep 0.2; done
+check "the application streams (the camera is in use)" 'in_use && kill -0 "$grab" 2>/dev/null'
 rig_uninstall; code=$?
 streaming=no; kill -0 "$grab" 2>/dev/null && streaming=yes
 check "the uninstaller ends with 0 (got $code), the application still streaming ($streaming)" \

@@ -9,23 +9,11 @@ set -uo pipefail
 export ORVO_ROOT="${ORVO_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
 export BUILD="${BUILD:-$ORVO_ROOT/build}"
 source "$ORVO_ROOT/tests/product/product_rig.sh"
-same_inventory() {
-  local now
-  now="$(rig_inventory)"
-  [ "$1" = "$now" ] && return 0
-  diff <(echo "$1") <(echo "$now")
-  return 1
-}
 
 work="$(mktemp -d)"
 trap 'rig_end; rm -rf "$work"' EXIT
-cache="$BUILD/x64/CMakeCache.txt"
-version="$(sed -n 's/^ORVO_PRODUCT_VERSION:STRING=//p' "$cache")"
-IFS=. read -r major minor _ <<<"$version"
-newer="$major.$((minor + 1)).0"
-"$ORVO_ROOT/packaging/make-packages.sh" "$ORVO_ROOT/dist" "$work/n" "$cache" >/dev/null || exit 1
-"$ORVO_ROOT/packaging/make-packages.sh" "$ORVO_ROOT/dist" "$work/n1" "$cache" "$newer" \
-  '{6B1D2A40-3C57-4E8B-9F21-0A7C5E3D9B1E}' >/dev/null || exit 1
+rig_two_versions "$ORVO_ROOT/dist" "$work" || exit 1
+version="$VERSION" newer="$NEWER"
 # The failing copies: an error action (type 19) right after the file copy.
 failing() {
   cp "$1" "$2"

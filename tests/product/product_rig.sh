@@ -111,7 +111,7 @@ rig_wait_listed() {
     rig_vcapture "$arch" list | grep -qF "$name" && found=present
     [ "$found" = "$want" ] && return 0
     [ "$(date +%s)" -lt "$until" ] || return 1
-    sleep 0.2
+    sleep 0.05
   done
 }
 
@@ -121,6 +121,91 @@ rig_agents() { rig_wine tasklist 2>/dev/null | grep -ci orvovistrelwatchdog || t
 # A restart of the machine: what was scheduled for it (files in use at the
 # removal) is done.
 rig_restart() { rig_wine wineboot -r >/dev/null; }
+
+# rig_watch_start FILE / rig_watch_stop: the prefix's processes, when each
+# started and ended (process_watch.py), for rig_breakdown.
+rig_watch_start() {
+  rm -f "$1.stop"
+  python3 "$ORVO_ROOT/tests/product/process_watch.py" "$WINEPREFIX" "$1" "$1.stop" &
+  RIG_WATCH_PID=$! RIG_WATCH_FILE="$1"
+}
+rig_watch_stop() { : >"$RIG_WATCH_FILE.stop"; wait "$RIG_WATCH_PID"; rm -f "$RIG_WATCH_FILE.stop"; }
+
+# rig_breakdown FILE T0 T_RETURNED T_LISTED LIST_MS: the road from msiexec /i
+# (T0) to a camera in another process's DirectShow list (T_LISTED), phase by
+# phase, from the watched processes: the service is the watchdog image
+# without arguments, a clean-up run has a stop handle of 0, an agent a
+# non-zero one. LIST_MS is the time of one vcapture list.
+rig_breakdown() {
+  awk -v t0="$2" -v back="$3" -v listed="$4" -v list_ms="$5" '
+    function ms(a, b) { return sprintf("%6d ms", (b - a) * 1000) }
+    $1 == "start" && /msiexec\.exe \/i/ && !msi { msi = $2 }
+    $1 == "start" && /OrvoVistrelWatchdog\.exe$/ && !svc { svc = $2 }
+    $1 == "start" && /OrvoVistrelWatchdog\.exe [0-9]+ 0$/ && (!clean0 || $2 < clean0) { clean0 = $2 }
+    $1 == "start" && /OrvoVistrelWatchdog\.exe [0-9]+ [1-9][0-9]*$/ {
+      if (!agent0 || $2 < agent0) agent0 = $2
+      agents++
+    }
+    END {
+      if (!msi || !svc || !clean0 || !agent0) { print "  (some phase was not seen)"; exit }
+      printf "  %s  msiexec /i to the service start\n", ms(t0, svc)
+      printf "  %s  service start to its clean-up runs\n", ms(svc, clean0)
+      printf "  %s  clean-up runs, both bitnesses, to the start of %d agents (the service waits for the runs, at most 10 s)\n", ms(clean0, agent0), agents
+      printf "  %s  agents first scan and registration, to the camera in another process list\n", ms(agent0, listed)
+      printf "  %6d ms    of that, one vcapture list run (polled every 50 ms)\n", list_ms
+      printf "  %s  in all\n", ms(t0, listed)
+      printf "  %s  msiexec /i to its own exit: after the service start it waits for its running report (Wine looks once a second)\n", ms(t0, back)
+    }' "$1"
+}
+
+# rig_wait_agents FILE SECONDS: until the watched processes include an agent.
+rig_wait_agents() {
+  local until=$(( $(date +%s) + $2 ))
+  until grep -qE 'OrvoVistrelWatchdog\.exe [0-9]+ [1-9][0-9]*$' "$1" 2>/dev/null; do
+    [ "$(date +%s)" -lt "$until" ] || return 1
+    sleep 0.02
+  done
+}
+
+# The kernel-streaming proxy stand-in, a part of the machine the agents feed:
+# rig_proxy_up installs it and serves its device nodes (before the product's
+# install), rig_proxy_down stops and removes it. Its output goes to FILE.
+# rig_proxy_up FILE
+rig_proxy_up() {
+  local bin="$BUILD/x64/bin"
+  rig_wine "$bin/orvo_ksproxy.exe" install "$(rig_winpath "$bin/zelksproxy.sys")" >/dev/null || return 1
+  ( rig_wine "$bin/orvo_ksproxy.exe" serve >"$1" 2>&1 ) &
+  RIG_PROXY_SERVE=$!
+}
+rig_proxy_down() {
+  rig_wine "$BUILD/x64/bin/orvo_ksproxy.exe" stop-serve >/dev/null
+  wait "$RIG_PROXY_SERVE"
+  rig_wine "$BUILD/x64/bin/orvo_ksproxy.exe" uninstall >/dev/null
+}
+# rig_proxy_camera NAME [SECONDS]: prints the proxy's GUID of the camera NAME
+# once the agent's feed has published it.
+rig_proxy_camera() {
+  local until=$(( $(date +%s) + ${2:-30} )) guid
+  while :; do
+    guid="$(rig_wine "$BUILD/x64/bin/orvo_ksproxy.exe" list | grep -F "$1 Proxy" | grep published | cut -d' ' -f1)"
+    [ -n "$guid" ] && { echo "$guid"; return 0; }
+    [ "$(date +%s)" -lt "$until" ] || return 1
+    sleep 0.2
+  done
+}
+# rig_proxy_stream GUID FRAMES DIR: the proxy's own application, frames to PNG.
+rig_proxy_stream() { rig_wine "$BUILD/x64/bin/orvo_ksproxy.exe" stream "$1" "$2" --out "$(rig_winpath "$3")"; }
+
+# rig_kill_installer: ends every msiexec process of this prefix at once (as
+# a power cut would), by process id; prints how many it ended.
+rig_kill_installer() {
+  local pid killed=0
+  for pid in $(pgrep -f -i msiexec); do
+    { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
+    kill -9 "$pid" 2>/dev/null && killed=$((killed + 1))
+  done
+  echo "$killed"
+}
 
 rig_end() { orvo_wine_server_stop; }
 
@@ -137,6 +222,27 @@ rig_expect_only_uninstaller_pending() {
   pending="$(diff <(echo "$1") <(rig_inventory) | sed -n 's/^> //p')"
   check "only the running uninstaller waits for the restart" \
     '[ -z "$pending" ] || ! grep -v -E "^Program Files/Quenlow(/OrvoVistrel(/UninstallOrvoVistrel.exe)?)?$" <<<"$pending"'
+}
+
+# Whether the inventory equals BEFORE; if not, the difference is shown.
+same_inventory() {
+  local now
+  now="$(rig_inventory)"
+  [ "$1" = "$now" ] && return 0
+  diff <(echo "$1") <(echo "$now")
+  return 1
+}
+
+# rig_two_versions STAGE OUT: the packages of the build's version (VERSION)
+# from STAGE into OUT/n, and of the next minor version (NEWER, with a product
+# code of its own under the same upgrade code) into OUT/n1.
+rig_two_versions() {
+  local cache="$BUILD/x64/CMakeCache.txt" major minor
+  VERSION="$(sed -n 's/^ORVO_PRODUCT_VERSION:STRING=//p' "$cache")"
+  IFS=. read -r major minor _ <<<"$VERSION"
+  NEWER="$major.$((minor + 1)).0"
+  "$ORVO_ROOT/packaging/make-packages.sh" "$1" "$2/n" "$cache" >/dev/null &&
+    "$ORVO_ROOT/packaging/make-packages.sh" "$1" "$2/n1" "$cache" "$NEWER" '{6B1D2A40-3C57-4E8B-9F21-0A7C5E3D9B1E}' >/dev/null
 }
 
 # The inventory now equals BEFORE, else what is left is shown.

@@ -3,6 +3,8 @@
 # the agents, cameras of each family plugged are listed and streamed through
 # DirectShow in both bitnesses, one pulled and plugged again, the shipped
 # uninstaller removes everything: the inventory after equals the one before.
+# The kernel-streaming proxy stand-in is part of the machine: the native
+# agent feeds it each camera and the proxy's own application streams one.
 set -uo pipefail
 export ORVO_ROOT="${ORVO_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
 export BUILD="${BUILD:-$ORVO_ROOT/build}"
@@ -13,6 +15,7 @@ trap 'rig_end; rm -rf "$packages"' EXIT
 "$ORVO_ROOT/packaging/make-packages.sh" "$ORVO_ROOT/dist" "$packages" "$BUILD/x64/CMakeCache.txt" >/dev/null || exit 1
 version="$(sed -n 's/^ORVO_PRODUCT_VERSION:STRING=//p' "$BUILD/x64/CMakeCache.txt")"
 rig_prefix road fresh
+rig_proxy_up "$packages/proxy.txt"
 before="$(rig_inventory)"
 
 rig_install "$packages/OrvoVistrelShared-$version.msi"; code=$?
@@ -38,6 +41,11 @@ for arch in $arches; do
   rig_vcapture "$arch" grab "Road alder $tag" 3 --out "$(rig_winpath "$out")" >"$packages/grab-$arch.txt"; code=$?
   check "grab through DirectShow ($arch) exits 0 (got $code)" '[ "$code" -eq 0 ] && [ -f "$out/frame_003.png" ]'
 done
+guid="$(rig_proxy_camera "Road alder $tag" 30)"
+check "the native agent feeds the camera to the kernel-streaming proxy" '[ -n "$guid" ]'
+mkdir -p "$packages/proxy"
+rig_proxy_stream "$guid" 3 "$packages/proxy" >/dev/null
+check "the proxy's application streams it" '[ -f "$packages/proxy/frame_003.png" ]'
 rig_unplug "$alder"
 check "a pulled camera leaves the DirectShow list" "rig_wait_listed x64 'Road alder $tag' absent 30"
 alder="$(rig_plug alder 0x0317 "A$tag" "Road alder $tag")"
@@ -49,4 +57,5 @@ check "the uninstaller ends with 0 (got $code)" '[ "$code" -eq 0 ]'
 rig_expect_only_uninstaller_pending "$before"
 rig_restart
 rig_expect_inventory "$before" "the inventory after the uninstall equals the one before ($(wc -l <<<"$before") lines)"
+rig_proxy_down
 rig_report

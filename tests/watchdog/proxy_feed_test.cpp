@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <setupapi.h>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -19,7 +18,6 @@
 #include "watchdog/proxy/proxy_binding.h"
 #include "watchdog/proxy/proxy_contract.h"
 #include "watchdog/proxy/proxy_feeder.h"
-#include "win32/unique_dev_info.h"
 
 namespace orvo::watchdog {
 namespace {
@@ -64,16 +62,6 @@ protected:
         ASSERT_TRUE(bus.Plug(kUsbDeviceInterfaceClass, settings, &plugged))
             << test::Narrow(bus.LastError());
         ASSERT_TRUE(client.Start());
-        // Wine frees a device-instance handle with the SetupAPI set that
-        // made it, so the library's handle names nothing once its scan is
-        // over; a set of the same class, held open, makes it name the camera
-        // again, as it always does on Windows.
-        heldSet.reset(SetupDiGetClassDevsW(&kUsbDeviceInterfaceClass, nullptr, nullptr,
-                                           DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
-        SP_DEVINFO_DATA device{};
-        device.cbSize = sizeof(device);
-        for (DWORD i = 0; SetupDiEnumDeviceInfo(heldSet.get(), i, &device); ++i) {
-        }
         deviceId = client.WaitListed(serial);
         ASSERT_GE(deviceId, 0);
         for (const DeviceEntry& e : client.List())
@@ -118,7 +106,6 @@ protected:
     }
 
     KsProxyRig proxy;
-    win32::UniqueDevInfo heldSet;
     emu::CEmulatedUsbBus bus;
     emu::PluggedDevice plugged;
     LibraryClient client;

@@ -66,18 +66,22 @@ void WatchdogService::Run() noexcept {
         }
     }
     Report(SERVICE_START_PENDING);
-    Report(SERVICE_RUNNING);
-
-    DWORD session = 0;
-    if (::ProcessIdToSessionId(::GetCurrentProcessId(), &session)) {
-        win32::UniqueHandle native = LaunchAgent(session, nullptr, false);
-        win32::UniqueHandle wow64 = LaunchAgent(session, nullptr, true);
+    // The clean-up runs are listed before the service reports running, and
+    // under the lock: a session's start waits for them there. Agents started
+    // beside a run would find their instance mutex held by it and leave.
+    {
         win32::CriticalSectionLock lock(m_lock);
-        if (native) m_cleanupRuns.push_back(std::move(native));
-        if (wow64) m_cleanupRuns.push_back(std::move(wow64));
-    } else {
-        WD_TRACE_ERROR(::GetLastError());
+        DWORD session = 0;
+        if (::ProcessIdToSessionId(::GetCurrentProcessId(), &session)) {
+            win32::UniqueHandle native = LaunchAgent(session, nullptr, false);
+            win32::UniqueHandle wow64 = LaunchAgent(session, nullptr, true);
+            if (native) m_cleanupRuns.push_back(std::move(native));
+            if (wow64) m_cleanupRuns.push_back(std::move(wow64));
+        } else {
+            WD_TRACE_ERROR(::GetLastError());
+        }
     }
+    Report(SERVICE_RUNNING);
     if (m_adoptConsole) {
         const DWORD console = ::WTSGetActiveConsoleSessionId();
         if (console != 0xFFFFFFFF) StartSession(console);
