@@ -72,10 +72,20 @@ bool ClassKeysExist(const std::wstring& clsid, REGSAM view) {
            KeyExists(L"SOFTWARE\\Classes\\CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance\\" + clsid, view);
 }
 
-bool Listed(const std::wstring& name) {
-    for (const auto& device : vcapture::ListDevices())
-        if (device.name == name) return true;
-    return false;
+int TimesListed(const std::wstring& name) {
+    int times = 0;
+    for (const auto& device : vcapture::ListDevices()) times += device.name == name;
+    return times;
+}
+
+bool Listed(const std::wstring& name) { return TimesListed(name) > 0; }
+
+// The CLSIDs of the values the native agent wrote.
+std::vector<std::wstring> NativeValues() {
+    std::vector<std::wstring> clsids;
+    for (const auto& [clsid, entry] : Bookkeeping())
+        if ((entry.flags & kBookkeepingWow64Flag) == 0) clsids.push_back(clsid);
+    return clsids;
 }
 
 // Counts media-class arrivals broadcast to top-level windows, on a thread of
@@ -168,12 +178,57 @@ std::string GrabInOtherProcess(const std::wstring& bin, const std::wstring& name
     return code == 0 && grab.Output().find("RGB24") != std::string::npos ? "" : grab.Output();
 }
 
+emu::DeviceSettings Camera(const wchar_t* product) {
+    emu::DeviceSettings settings = test::AlderCamera(test::UniqueSerial(L"wp"));
+    settings["product"] = test::Narrow(product);
+    settings["width"] = "640";
+    settings["height"] = "480";
+    return settings;
+}
+
+// Unplugs what a test plugged, however the test ends: cameras left on the
+// emulated bus would be registered by every later logon.
+class PluggedCameras {
+public:
+    ~PluggedCameras() {
+        for (const auto& path : m_paths) m_bus.Unplug(path);
+    }
+    bool Plug(const wchar_t* product, emu::PluggedDevice* device) {
+        if (!m_bus.Plug(kUsbDeviceInterfaceClass, Camera(product), device)) return false;
+        m_paths.push_back(device->path);
+        return true;
+    }
+    bool Unplug(const std::wstring& path) {
+        m_paths.erase(std::remove(m_paths.begin(), m_paths.end(), path), m_paths.end());
+        return m_bus.Unplug(path);
+    }
+    std::string LastError() { return test::Narrow(m_bus.LastError()); }
+
+private:
+    emu::CEmulatedUsbBus m_bus;
+    std::vector<std::wstring> m_paths;
+};
+
+// The staged agents of this build and, when it runs here, of the 32-bit one.
+struct Stage {
+    std::wstring bin = test::ExeFolder();
+    std::wstring folder = bin + L"watchdog plug stage\\";
+    std::wstring other = test::OtherArchFolder();
+    bool haveX86 = false;
+    bool Make() {
+        if (!StageBuild(bin, folder)) return false;
+        haveX86 = !other.empty() && StageBuild(other, folder + kX86Folder + L"\\");
+        return true;
+    }
+};
+
 TEST(WatchdogPlugTest, CamerasOfTheModelAreRegisteredEverywhereAndUnplugRemovesAll) {
-    const std::wstring bin = test::ExeFolder();
-    const std::wstring stage = bin + L"watchdog plug stage\\";
-    ASSERT_TRUE(StageBuild(bin, stage));
-    const std::wstring other = test::OtherArchFolder();
-    const bool haveX86 = !other.empty() && StageBuild(other, stage + kX86Folder + L"\\");
+    Stage staged;
+    ASSERT_TRUE(staged.Make());
+    const std::wstring& bin = staged.bin;
+    const std::wstring& stage = staged.folder;
+    const std::wstring& other = staged.other;
+    const bool haveX86 = staged.haveX86;
     const size_t agents = haveX86 ? 2 : 1;
     ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
 
@@ -185,17 +240,13 @@ TEST(WatchdogPlugTest, CamerasOfTheModelAreRegisteredEverywhereAndUnplugRemovesA
     ASSERT_TRUE(tool.Command("logon 1"));
     ASSERT_TRUE(Bookkeeping().empty());
 
-    emu::CEmulatedUsbBus bus;
+    PluggedCameras bus;
     std::vector<emu::PluggedDevice> plugged(2);
     GUID feeders[2] = {};
     const std::wstring names[2] = {kProduct, std::wstring(kProduct) + L" 2"};
     for (int camera = 0; camera < 2; ++camera) {
         const int arrivalsBefore = BroadcastListener::Arrivals();
-        emu::DeviceSettings settings = test::AlderCamera(test::UniqueSerial(L"wp"));
-        settings["product"] = test::Narrow(kProduct);
-        settings["width"] = "640";
-        settings["height"] = "480";
-        ASSERT_TRUE(bus.Plug(kUsbDeviceInterfaceClass, settings, &plugged[camera])) << test::Narrow(bus.LastError());
+        ASSERT_TRUE(bus.Plug(kProduct, &plugged[camera])) << bus.LastError();
         SCOPED_TRACE(test::Narrow(names[camera]));
 
         // One value per agent and camera, this session's, flagged by bitness.
@@ -254,6 +305,55 @@ TEST(WatchdogPlugTest, CamerasOfTheModelAreRegisteredEverywhereAndUnplugRemovesA
         EXPECT_TRUE(PumpUntil([&] { return !proxy.ReadFrame(feeder, frame, pixels); }, 10000));
     }
 
+    EXPECT_TRUE(tool.Command("logoff 1"));
+    EXPECT_TRUE(tool.Command("stop"));
+    EXPECT_TRUE(tool.WaitFor("stopped", 60000)) << tool.Output();
+    CoUninitialize();
+}
+
+// The native agent dies while the proxy holds its ADD: what it registered
+// stays behind, and the next logon's agent removes it and registers anew.
+TEST(WatchdogPlugTest, NativeAgentKilledWhileTheProxyHoldsItsAddLeavesOneRegistrationAfterTheNextLogon) {
+    Stage staged;
+    ASSERT_TRUE(staged.Make());
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    const wchar_t* product = L"Crash camera";
+    test::KsProxyRig proxy;
+    ASSERT_TRUE(proxy.Start());
+    ASSERT_TRUE(proxy.SetFaults(ZKSP_FAULT_HOLD_ADD));
+    test::SessionsTool tool;
+    ASSERT_TRUE(tool.Start(staged.bin + L"orvo_sessions.exe", staged.folder + L"OrvoVistrelWatchdog.exe"))
+        << tool.Output();
+    ASSERT_TRUE(tool.Command("logon 1"));
+    PluggedCameras bus;
+    emu::PluggedDevice plugged;
+    ASSERT_TRUE(bus.Plug(product, &plugged)) << bus.LastError();
+
+    // The record reaches the proxy before the ADD is held: the agent waits in it now.
+    ASSERT_TRUE(PumpUntil([&] { return !proxy.LastRecord().empty(); }));
+    const std::vector<std::wstring> stale = NativeValues();
+    ASSERT_EQ(1u, stale.size());
+    DWORD pid = 0;
+    GetWindowThreadProcessId(FindWindowW(nullptr, kNativeWindowTitle), &pid);
+    ASSERT_NE(0u, pid);
+    {
+        win32::UniqueHandle agent(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+        ASSERT_TRUE(agent);
+        ASSERT_TRUE(TerminateProcess(agent.get(), 9));
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(agent.get(), 10000));
+    }
+    ASSERT_TRUE(proxy.SetFaults(0));
+
+    ASSERT_TRUE(tool.Command("logon 1"));
+    EXPECT_TRUE(PumpUntil([&] {
+        const std::vector<std::wstring> now = NativeValues();
+        return now.size() == 1 && now[0] != stale[0] && ClassKeysExist(now[0], KEY_WOW64_64KEY);
+    })) << NativeValues().size();
+    EXPECT_FALSE(KeyExists(L"SOFTWARE\\Classes\\CLSID\\" + stale[0], KEY_WOW64_64KEY));
+    EXPECT_EQ(1, TimesListed(product));
+
+    EXPECT_TRUE(bus.Unplug(plugged.path));
+    EXPECT_TRUE(PumpUntil([] { return Bookkeeping().empty(); })) << Bookkeeping().size();
     EXPECT_TRUE(tool.Command("logoff 1"));
     EXPECT_TRUE(tool.Command("stop"));
     EXPECT_TRUE(tool.WaitFor("stopped", 60000)) << tool.Output();
