@@ -1,0 +1,364 @@
+// A camera plugged while a user is logged on, end to end: the service core in
+// orvo_sessions.exe starts this build's agent (and the 32-bit build's, when it
+// can run here) beside the real capture source; the stand-in proxy serves.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <dbt.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <cwctype>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ksproxy_rig.h"
+#include "sessions_tool.h"
+#include "system/system_rig.h"
+#include "tools/vcapture/capture_graph.h"
+#include "watchdog/agent/bookkeeping.h"
+#include "watchdog/common/names.h"
+#include "watchdog/proxy/proxy_contract.h"
+#include "win32/unique_handle.h"
+#include "win32/unique_reg_key.h"
+
+namespace orvo::watchdog {
+namespace {
+
+using test::ChildProcess;
+
+constexpr const wchar_t* kProduct = L"Plug camera";
+constexpr DWORD kSettleMs = 60000;
+
+bool Copy(const std::wstring& from, const std::wstring& to) { return CopyFileW(from.c_str(), to.c_str(), FALSE) != 0; }
+
+bool StageBuild(const std::wstring& bin, const std::wstring& folder) {
+    CreateDirectoryW(folder.c_str(), nullptr);
+    for (const wchar_t* file : {L"OrvoVistrelWatchdog.exe", L"orvoApi.dll", L"WinUsb.dll", L"OrvoVistrel.dll"})
+        if (!Copy(bin + file, folder + file)) return false;
+    return true;
+}
+
+std::wstring Upper(std::wstring text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](wchar_t c) { return std::towupper(c); });
+    return text;
+}
+
+// The bookkeeping values: CLSID text to entry.
+std::map<std::wstring, BookkeepingEntry> Bookkeeping() {
+    std::map<std::wstring, BookkeepingEntry> values;
+    win32::UniqueRegKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kBookkeepingKey, 0, KEY_READ | KEY_WOW64_64KEY, key.put()) != ERROR_SUCCESS)
+        return values;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[64];
+        DWORD chars = 64;
+        if (RegEnumValueW(key.get(), i, name, &chars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        if (auto entry = ReadBookkeepingValue(key.get(), name)) values[name] = *entry;
+    }
+    return values;
+}
+
+bool KeyExists(const std::wstring& path, REGSAM view) {
+    win32::UniqueRegKey key;
+    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | view, key.put()) == ERROR_SUCCESS;
+}
+
+// The class key and the capture category's instance key of a CLSID.
+bool ClassKeysExist(const std::wstring& clsid, REGSAM view) {
+    return KeyExists(L"SOFTWARE\\Classes\\CLSID\\" + clsid, view) &&
+           KeyExists(L"SOFTWARE\\Classes\\CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance\\" + clsid, view);
+}
+
+int TimesListed(const std::wstring& name) {
+    int times = 0;
+    for (const auto& device : vcapture::ListDevices()) times += device.name == name;
+    return times;
+}
+
+bool Listed(const std::wstring& name) { return TimesListed(name) > 0; }
+
+// The CLSIDs of the values the native agent wrote.
+std::vector<std::wstring> NativeValues() {
+    std::vector<std::wstring> clsids;
+    for (const auto& [clsid, entry] : Bookkeeping())
+        if ((entry.flags & kBookkeepingWow64Flag) == 0) clsids.push_back(clsid);
+    return clsids;
+}
+
+// Counts media-class arrivals broadcast to top-level windows, on a thread of
+// its own so that it answers whatever the test thread is doing.
+class BroadcastListener {
+public:
+    BroadcastListener() {
+        m_ready.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        m_thread.reset(CreateThread(nullptr, 0, &Run, this, 0, &m_threadId));
+        if (m_thread) WaitForSingleObject(m_ready.get(), 10000);
+    }
+    ~BroadcastListener() {
+        if (!m_thread) return;
+        PostThreadMessageW(m_threadId, WM_QUIT, 0, 0);
+        WaitForSingleObject(m_thread.get(), INFINITE);
+    }
+    static int Arrivals() { return s_arrivals.load(); }
+
+private:
+    static DWORD WINAPI Run(void* context) {
+        auto* self = static_cast<BroadcastListener*>(context);
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = &Proc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"WatchdogPlugListener";
+        RegisterClassW(&wc);
+        HWND window = CreateWindowW(wc.lpszClassName, L"", WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr,
+                                    wc.hInstance, nullptr);
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);  // the queue exists before the ready signal
+        SetEvent(self->m_ready.get());
+        while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+        if (window) DestroyWindow(window);
+        return 0;
+    }
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_DEVICECHANGE && wParam == DBT_DEVICEARRIVAL && lParam) {
+            const auto* record = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(lParam);
+            if (record->dbcc_size >= sizeof(*record) && record->dbcc_devicetype == DBT_DEVTYP_DEVICEINTERFACE &&
+                IsEqualGUID(record->dbcc_classguid, kMediaClass)) {
+                ++s_arrivals;
+            }
+        }
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    static std::atomic<int> s_arrivals;
+    win32::UniqueHandle m_ready, m_thread;
+    DWORD m_threadId = 0;
+};
+std::atomic<int> BroadcastListener::s_arrivals{0};
+
+template <class Done>
+bool PumpUntil(Done done, DWORD ms = kSettleMs) {
+    const ULONGLONG deadline = GetTickCount64() + ms;
+    while (!done()) {
+        if (GetTickCount64() > deadline) return false;
+        test::WaitPumping(nullptr, 100);
+    }
+    return true;
+}
+
+struct ParsedRecord {
+    ProxyRegistrationHeader header{};
+    std::wstring instanceId, displayName;
+    bool exact = false;  // sizes add up and both strings end in their NUL
+};
+
+ParsedRecord Parse(const std::vector<uint8_t>& record) {
+    ParsedRecord parsed;
+    if (record.size() < sizeof(parsed.header)) return parsed;
+    std::memcpy(&parsed.header, record.data(), sizeof(parsed.header));
+    const size_t n = parsed.header.instanceIdBytes, m = parsed.header.displayNameBytes;
+    if (record.size() != sizeof(parsed.header) + n + m || n < 2 || m < 2 || n % 2 || m % 2) return parsed;
+    const auto* id = reinterpret_cast<const wchar_t*>(record.data() + sizeof(parsed.header));
+    const auto* name = reinterpret_cast<const wchar_t*>(record.data() + sizeof(parsed.header) + n);
+    parsed.instanceId.assign(id, n / 2 - 1);
+    parsed.displayName.assign(name, m / 2 - 1);
+    parsed.exact = id[n / 2 - 1] == L'\0' && name[m / 2 - 1] == L'\0' &&
+                   parsed.instanceId.find(L'\0') == std::wstring::npos &&
+                   parsed.displayName.find(L'\0') == std::wstring::npos;
+    return parsed;
+}
+
+// Runs vcapture.exe of one build as the third process; its output on failure.
+std::string GrabInOtherProcess(const std::wstring& bin, const std::wstring& name, const std::wstring& out) {
+    CreateDirectoryW(out.c_str(), nullptr);
+    ChildProcess grab;
+    if (!grab.Start(bin + L"vcapture.exe", L"grab \"" + name + L"\" 3 --out \"" + out + L"\"")) return "not started";
+    const int code = grab.Wait(60000);
+    return code == 0 && grab.Output().find("RGB24") != std::string::npos ? "" : grab.Output();
+}
+
+emu::DeviceSettings Camera(const wchar_t* product) {
+    emu::DeviceSettings settings = test::AlderCamera(test::UniqueSerial(L"wp"));
+    settings["product"] = test::Narrow(product);
+    settings["width"] = "640";
+    settings["height"] = "480";
+    return settings;
+}
+
+// Unplugs what a test plugged, however the test ends: cameras left on the
+// emulated bus would be registered by every later logon.
+class PluggedCameras {
+public:
+    ~PluggedCameras() {
+        for (const auto& path : m_paths) m_bus.Unplug(path);
+    }
+    bool Plug(const wchar_t* product, emu::PluggedDevice* device) {
+        if (!m_bus.Plug(kUsbDeviceInterfaceClass, Camera(product), device)) return false;
+        m_paths.push_back(device->path);
+        return true;
+    }
+    bool Unplug(const std::wstring& path) {
+        m_paths.erase(std::remove(m_paths.begin(), m_paths.end(), path), m_paths.end());
+        return m_bus.Unplug(path);
+    }
+    std::string LastError() { return test::Narrow(m_bus.LastError()); }
+
+private:
+    emu::CEmulatedUsbBus m_bus;
+    std::vector<std::wstring> m_paths;
+};
+
+// The staged agents of this build and, when it runs here, of the 32-bit one.
+struct Stage {
+    std::wstring bin = test::ExeFolder();
+    std::wstring folder = bin + L"watchdog plug stage\\";
+    std::wstring other = test::OtherArchFolder();
+    bool haveX86 = false;
+    bool Make() {
+        if (!StageBuild(bin, folder)) return false;
+        haveX86 = !other.empty() && StageBuild(other, folder + kX86Folder + L"\\");
+        return true;
+    }
+};
+
+TEST(WatchdogPlugTest, CamerasOfTheModelAreRegisteredEverywhereAndUnplugRemovesAll) {
+    Stage staged;
+    ASSERT_TRUE(staged.Make());
+    const std::wstring& bin = staged.bin;
+    const std::wstring& stage = staged.folder;
+    const std::wstring& other = staged.other;
+    const bool haveX86 = staged.haveX86;
+    const size_t agents = haveX86 ? 2 : 1;
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+
+    test::KsProxyRig proxy;
+    ASSERT_TRUE(proxy.Start());
+    BroadcastListener listener;
+    test::SessionsTool tool;
+    ASSERT_TRUE(tool.Start(bin + L"orvo_sessions.exe", stage + L"OrvoVistrelWatchdog.exe")) << tool.Output();
+    ASSERT_TRUE(tool.Command("logon 1"));
+    ASSERT_TRUE(Bookkeeping().empty());
+
+    PluggedCameras bus;
+    std::vector<emu::PluggedDevice> plugged(2);
+    GUID feeders[2] = {};
+    const std::wstring names[2] = {kProduct, std::wstring(kProduct) + L" 2"};
+    for (int camera = 0; camera < 2; ++camera) {
+        const int arrivalsBefore = BroadcastListener::Arrivals();
+        ASSERT_TRUE(bus.Plug(kProduct, &plugged[camera])) << bus.LastError();
+        SCOPED_TRACE(test::Narrow(names[camera]));
+
+        // One value per agent and camera, this session's, flagged by bitness.
+        ASSERT_TRUE(PumpUntil([&] { return Bookkeeping().size() == agents * (camera + 1); }))
+            << Bookkeeping().size();
+        int native = 0, wow64 = 0;
+        for (const auto& [clsid, entry] : Bookkeeping()) {
+            EXPECT_EQ(1u, entry.sessionId);
+            EXPECT_EQ(0u, entry.flags & ~kBookkeepingWow64Flag);
+            const bool is32 = (entry.flags & kBookkeepingWow64Flag) != 0;
+            (is32 ? wow64 : native)++;
+            // The value is written first, the class keys after it.
+            EXPECT_TRUE(PumpUntil([&] { return ClassKeysExist(clsid, is32 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY); }))
+                << test::Narrow(clsid) << (is32 ? " 32-bit" : " 64-bit");
+        }
+        EXPECT_EQ(camera + 1, native);
+        EXPECT_EQ(haveX86 ? camera + 1 : 0, wow64);
+
+        EXPECT_TRUE(PumpUntil([&] { return Listed(names[camera]); }));
+        EXPECT_TRUE(PumpUntil([&] { return BroadcastListener::Arrivals() > arrivalsBefore; }, 5000));
+        EXPECT_EQ("", GrabInOtherProcess(bin, names[camera], bin + L"watchdog plug frames"));
+        if (haveX86) {
+            EXPECT_EQ("", GrabInOtherProcess(other, names[camera], bin + L"watchdog plug frames"));
+        }
+
+        // The proxy's record names the camera's device and the proxy's name.
+        ParsedRecord record;
+        EXPECT_TRUE(PumpUntil([&] {
+            record = Parse(proxy.LastRecord());
+            return record.exact && record.displayName == names[camera] + L" Proxy";
+        })) << test::Narrow(record.displayName);
+        EXPECT_EQ(Upper(plugged[camera].instanceId), Upper(record.instanceId));
+        EXPECT_EQ(40u, record.header.format.biSize);
+        EXPECT_EQ(640, record.header.format.biWidth);
+        EXPECT_EQ(480, record.header.format.biHeight);
+        EXPECT_EQ(24, record.header.format.biBitCount);
+        EXPECT_EQ(640u * 480u * 3u, record.header.format.biSizeImage);
+        feeders[camera] = record.header.feederGuid;
+        ZKSP_FRAME frame{};
+        std::vector<uint8_t> pixels;
+        EXPECT_TRUE(proxy.ReadFrame(feeders[camera], frame, pixels));
+    }
+
+    const std::map<std::wstring, BookkeepingEntry> registered = Bookkeeping();
+    for (const auto& device : plugged) EXPECT_TRUE(bus.Unplug(device.path));
+    EXPECT_TRUE(PumpUntil([] { return Bookkeeping().empty(); })) << Bookkeeping().size();
+    for (const auto& [clsid, entry] : registered) {
+        EXPECT_FALSE(KeyExists(L"SOFTWARE\\Classes\\CLSID\\" + clsid, KEY_WOW64_64KEY)) << test::Narrow(clsid);
+        EXPECT_FALSE(KeyExists(L"SOFTWARE\\Classes\\CLSID\\" + clsid, KEY_WOW64_32KEY)) << test::Narrow(clsid);
+    }
+    EXPECT_FALSE(Listed(names[0]));
+    EXPECT_FALSE(Listed(names[1]));
+    ZKSP_FRAME frame{};
+    std::vector<uint8_t> pixels;
+    for (const GUID& feeder : feeders) {
+        EXPECT_TRUE(PumpUntil([&] { return !proxy.ReadFrame(feeder, frame, pixels); }, 10000));
+    }
+
+    EXPECT_TRUE(tool.Command("logoff 1"));
+    EXPECT_TRUE(tool.Command("stop"));
+    EXPECT_TRUE(tool.WaitFor("stopped", 60000)) << tool.Output();
+    CoUninitialize();
+}
+
+// The native agent dies while the proxy holds its ADD: what it registered
+// stays behind, and the next logon's agent removes it and registers anew.
+TEST(WatchdogPlugTest, NativeAgentKilledWhileTheProxyHoldsItsAddLeavesOneRegistrationAfterTheNextLogon) {
+    Stage staged;
+    ASSERT_TRUE(staged.Make());
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    const wchar_t* product = L"Crash camera";
+    test::KsProxyRig proxy;
+    ASSERT_TRUE(proxy.Start());
+    ASSERT_TRUE(proxy.SetFaults(ZKSP_FAULT_HOLD_ADD));
+    test::SessionsTool tool;
+    ASSERT_TRUE(tool.Start(staged.bin + L"orvo_sessions.exe", staged.folder + L"OrvoVistrelWatchdog.exe"))
+        << tool.Output();
+    ASSERT_TRUE(tool.Command("logon 1"));
+    PluggedCameras bus;
+    emu::PluggedDevice plugged;
+    ASSERT_TRUE(bus.Plug(product, &plugged)) << bus.LastError();
+
+    // The record reaches the proxy before the ADD is held: the agent waits in it now.
+    ASSERT_TRUE(PumpUntil([&] { return !proxy.LastRecord().empty(); }));
+    const std::vector<std::wstring> stale = NativeValues();
+    ASSERT_EQ(1u, stale.size());
+    DWORD pid = 0;
+    GetWindowThreadProcessId(FindWindowW(nullptr, kNativeWindowTitle), &pid);
+    ASSERT_NE(0u, pid);
+    {
+        win32::UniqueHandle agent(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+        ASSERT_TRUE(agent);
+        ASSERT_TRUE(TerminateProcess(agent.get(), 9));
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(agent.get(), 10000));
+    }
+    ASSERT_TRUE(proxy.SetFaults(0));
+
+    ASSERT_TRUE(tool.Command("logon 1"));
+    EXPECT_TRUE(PumpUntil([&] {
+        const std::vector<std::wstring> now = NativeValues();
+        return now.size() == 1 && now[0] != stale[0] && ClassKeysExist(now[0], KEY_WOW64_64KEY);
+    })) << NativeValues().size();
+    EXPECT_FALSE(KeyExists(L"SOFTWARE\\Classes\\CLSID\\" + stale[0], KEY_WOW64_64KEY));
+    EXPECT_EQ(1, TimesListed(product));
+
+    EXPECT_TRUE(bus.Unplug(plugged.path));
+    EXPECT_TRUE(PumpUntil([] { return Bookkeeping().empty(); })) << Bookkeeping().size();
+    EXPECT_TRUE(tool.Command("logoff 1"));
+    EXPECT_TRUE(tool.Command("stop"));
+    EXPECT_TRUE(tool.WaitFor("stopped", 60000)) << tool.Output();
+    CoUninitialize();
+}
+
+}  // namespace
+}  // namespace orvo::watchdog
