@@ -12,6 +12,7 @@
 #include <cwctype>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ksproxy_rig.h"
@@ -70,6 +71,14 @@ bool KeyExists(const std::wstring& path, REGSAM view) {
 bool ClassKeysExist(const std::wstring& clsid, REGSAM view) {
     return KeyExists(L"SOFTWARE\\Classes\\CLSID\\" + clsid, view) &&
            KeyExists(L"SOFTWARE\\Classes\\CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance\\" + clsid, view);
+}
+
+// Devices whose name is the product's, numbered or not.
+int TimesListedAsProduct(const std::wstring& product) {
+    int times = 0;
+    for (const auto& device : vcapture::ListDevices())
+        times += device.name == product || device.name.rfind(product + L" ", 0) == 0;
+    return times;
 }
 
 int TimesListed(const std::wstring& name) {
@@ -178,8 +187,8 @@ std::string GrabInOtherProcess(const std::wstring& bin, const std::wstring& name
     return code == 0 && grab.Output().find("RGB24") != std::string::npos ? "" : grab.Output();
 }
 
-emu::DeviceSettings Camera(const wchar_t* product) {
-    emu::DeviceSettings settings = test::AlderCamera(test::UniqueSerial(L"wp"));
+emu::DeviceSettings Camera(const wchar_t* product, const std::wstring& serial = test::UniqueSerial(L"wp")) {
+    emu::DeviceSettings settings = test::AlderCamera(serial);
     settings["product"] = test::Narrow(product);
     settings["width"] = "640";
     settings["height"] = "480";
@@ -193,8 +202,9 @@ public:
     ~PluggedCameras() {
         for (const auto& path : m_paths) m_bus.Unplug(path);
     }
-    bool Plug(const wchar_t* product, emu::PluggedDevice* device) {
-        if (!m_bus.Plug(kUsbDeviceInterfaceClass, Camera(product), device)) return false;
+    bool Plug(const wchar_t* product, emu::PluggedDevice* device) { return Plug(Camera(product), device); }
+    bool Plug(const emu::DeviceSettings& settings, emu::PluggedDevice* device) {
+        if (!m_bus.Plug(kUsbDeviceInterfaceClass, settings, device)) return false;
         m_paths.push_back(device->path);
         return true;
     }
@@ -354,6 +364,89 @@ TEST(WatchdogPlugTest, NativeAgentKilledWhileTheProxyHoldsItsAddLeavesOneRegistr
 
     EXPECT_TRUE(bus.Unplug(plugged.path));
     EXPECT_TRUE(PumpUntil([] { return Bookkeeping().empty(); })) << Bookkeeping().size();
+    EXPECT_TRUE(tool.Command("logoff 1"));
+    EXPECT_TRUE(tool.Command("stop"));
+    EXPECT_TRUE(tool.WaitFor("stopped", 60000)) << tool.Output();
+    CoUninitialize();
+}
+
+// Another process holding the capture source's camera table makes
+// RegisterCamera give up after its wait: the agents drop the camera and its
+// values, and the next scan (here: another client opening the camera, which
+// changes the device list) registers it once.
+TEST(WatchdogPlugTest, HeldCameraTableFailsRegistrationUntilTheNextScan) {
+    Stage staged;
+    ASSERT_TRUE(staged.Make());
+    const size_t agents = staged.haveX86 ? 2 : 1;
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    const wchar_t* product = L"Table camera";
+    test::SessionsTool tool;
+    ASSERT_TRUE(tool.Start(staged.bin + L"orvo_sessions.exe", staged.folder + L"OrvoVistrelWatchdog.exe"))
+        << tool.Output();
+    ASSERT_TRUE(tool.Command("logon 1"));
+    // The agents map the table at their start and end when they cannot:
+    // taken only once their windows show that they are past it.
+    ASSERT_TRUE(PumpUntil([&] {
+        return FindWindowW(nullptr, kNativeWindowTitle) && (!staged.haveX86 || FindWindowW(nullptr, kWow64WindowTitle));
+    }));
+
+    win32::UniqueHandle table(CreateMutexW(nullptr, FALSE, L"Kavrim_{94FCC833-C565-4939-8E81-FABC47B1FEC1}"));
+    ASSERT_TRUE(table);
+    const DWORD owned = WaitForSingleObject(table.get(), 10000);
+    ASSERT_TRUE(owned == WAIT_OBJECT_0 || owned == WAIT_ABANDONED) << owned;
+
+    PluggedCameras bus;
+    emu::PluggedDevice plugged;
+    const std::wstring serial = test::UniqueSerial(L"wt");
+    // Each agent writes its value before it calls RegisterCamera and removes
+    // it once the call has failed. The values are watched from a thread of
+    // their own: the plug's arrival broadcast waits for the agents' windows,
+    // whose thread waits for the table meanwhile.
+    std::map<std::wstring, BookkeepingEntry> failed;
+    std::atomic<bool> watching{true};
+    std::atomic<size_t> seen{0};
+    std::thread watcher([&] {
+        while (watching) {
+            const auto now = Bookkeeping();
+            failed.insert(now.begin(), now.end());
+            seen = failed.size();
+            Sleep(20);
+        }
+    });
+    const bool pluggedOk = bus.Plug(Camera(product, serial), &plugged);
+    const bool settled = PumpUntil([&] { return seen >= agents && Bookkeeping().empty(); });
+    watching = false;
+    watcher.join();
+    ASSERT_TRUE(pluggedOk) << bus.LastError();
+    EXPECT_TRUE(settled) << failed.size() << " seen, " << Bookkeeping().size() << " left";
+    EXPECT_EQ(agents, failed.size());
+    for (const auto& [clsid, entry] : failed) {
+        EXPECT_FALSE(KeyExists(L"SOFTWARE\\Classes\\CLSID\\" + clsid, KEY_WOW64_64KEY)) << test::Narrow(clsid);
+        EXPECT_FALSE(KeyExists(L"SOFTWARE\\Classes\\CLSID\\" + clsid, KEY_WOW64_32KEY)) << test::Narrow(clsid);
+    }
+    EXPECT_EQ(0, TimesListedAsProduct(product));
+    ASSERT_TRUE(ReleaseMutex(table.get()));
+
+    const std::wstring readyName = test::UniqueName(L"wt_peer");
+    win32::UniqueHandle ready(CreateEventW(nullptr, TRUE, FALSE, readyName.c_str()));
+    ChildProcess peer;
+    ASSERT_TRUE(peer.Start(staged.bin + L"system_camera_peer.exe", serial + L" " + readyName + L" 60"));
+    EXPECT_TRUE(PumpUntil([&] {
+        const auto now = Bookkeeping();
+        if (now.size() != agents) return false;
+        for (const auto& [clsid, entry] : now) {
+            const bool is32 = (entry.flags & kBookkeepingWow64Flag) != 0;
+            if (failed.count(clsid) || !ClassKeysExist(clsid, is32 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY)) return false;
+        }
+        return true;
+    })) << Bookkeeping().size();
+    EXPECT_TRUE(PumpUntil([&] { return TimesListedAsProduct(product) == 1; })) << TimesListedAsProduct(product);
+
+    TerminateProcess(peer.Process(), 0);
+    peer.Wait(10000);
+    EXPECT_TRUE(bus.Unplug(plugged.path));
+    EXPECT_TRUE(PumpUntil([] { return Bookkeeping().empty(); })) << Bookkeeping().size();
+    EXPECT_EQ(0, TimesListedAsProduct(product));
     EXPECT_TRUE(tool.Command("logoff 1"));
     EXPECT_TRUE(tool.Command("stop"));
     EXPECT_TRUE(tool.WaitFor("stopped", 60000)) << tool.Output();
