@@ -1,17 +1,19 @@
 // The real agents under the service core of orvo_sessions.exe, with the real
 // capture source and the stand-in proxy: a logon that comes while the
-// start's clean-up runs still work, messages that arrive together, and a
-// capture source planted on PATH.
+// start's clean-up runs still work, messages that arrive together, a
+// capture source planted on PATH, and proxies that fail the agent.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "agent_rig.h"
 #include "ksproxy_rig.h"
 #include "sessions_tool.h"
+#include "watchdog/proxy/proxy_contract.h"
 
 namespace orvo::watchdog {
 namespace {
@@ -137,6 +139,69 @@ TEST_F(AgentTest, ACaptureSourcePlantedOnPathIsNeverLoaded) {
     EXPECT_EQ(0, agent.Wait(30000)) << agent.Output();
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(mark.c_str())) << "the planted DLL was loaded";
     EXPECT_EQ(0u, WindowProcess(kNativeWindowTitle));
+}
+
+// Whatever the proxy does (missing, refusing, never answering the ADD or
+// the frame writes), the camera is DirectShow's all the same and a logoff
+// ends the agent by itself with 0 within the service's wait.
+TEST_F(AgentTest, AFailingProxyLeavesTheCameraInDirectShowAndTheAgentEndsAtLogoff) {
+    struct Case {
+        const char* name;
+        bool installed;
+        ULONG faults;
+    };
+    const Case cases[] = {{"absent", false, 0},
+                          {"refusing", true, ZKSP_FAULT_REJECT_ADD},
+                          {"never answering the ADD", true, ZKSP_FAULT_HOLD_ADD},
+                          {"never answering writes", true, ZKSP_FAULT_HOLD_WRITES}};
+    test::ChildProcess uninstall;
+    ASSERT_TRUE(uninstall.Start(bin + L"orvo_ksproxy.exe", L"uninstall"));
+    uninstall.Wait();
+    ASSERT_TRUE(StartService()) << tool.Output();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.installed) {
+            ASSERT_TRUE(proxy.control || proxy.Start());
+            ASSERT_TRUE(proxy.SetFaults(c.faults));
+        }
+        ASSERT_TRUE(tool.Command("logon 1"));
+        ASSERT_TRUE(PumpUntil([] { return WindowProcess(kNativeWindowTitle) != 0; }, 30000));
+        win32::UniqueHandle agent(
+            OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, WindowProcess(kNativeWindowTitle)));
+        ASSERT_TRUE(agent);
+
+        const std::wstring product = L"Proxy " + std::to_wstring(&c - cases) + L" camera";
+        emu::PluggedDevice plugged;
+        ASSERT_TRUE(bus.Plug(product, &plugged)) << bus.LastError();
+        EXPECT_TRUE(PumpUntil([&] { return NativeValues(1).size() == 1 && TimesListed(product) == 1; }, 30000));
+        if (c.faults == ZKSP_FAULT_HOLD_WRITES) {
+            // An application starts on the virtual camera: the feeder's
+            // first write is held.
+            GUID feeder{};
+            std::vector<uint8_t> record;
+            ASSERT_TRUE(PumpUntil([&] { return (record = proxy.LastRecord()).size() >= 16; }));
+            std::memcpy(&feeder, record.data(), 16);
+            ZKSP_FRAME frame{};
+            std::vector<uint8_t> pixels;
+            ASSERT_TRUE(PumpUntil([&] { return proxy.ReadFrame(feeder, frame, pixels); }));
+            win32::UniqueHandle active(
+                CreateEventW(nullptr, TRUE, FALSE, ProxyEventName(ProxyEvent::Active, feeder).c_str()));
+            test::WaitPumping(nullptr, 2000);  // the feeder attaches and writes
+            SetEvent(active.get());
+            test::WaitPumping(nullptr, 1000);
+        }
+        EXPECT_EQ(1, TimesListed(product));
+
+        EXPECT_TRUE(tool.Command("logoff 1"));
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(agent.get(), 10000));
+        DWORD code = 99;
+        GetExitCodeProcess(agent.get(), &code);
+        EXPECT_EQ(0u, code) << "the service had to end the agent";
+        if (c.installed) proxy.SetFaults(0);
+        EXPECT_TRUE(bus.Unplug(plugged.path));
+        EXPECT_TRUE(PumpUntil([] { return NativeValues(1).empty(); }));
+    }
+    StopService();
 }
 
 }  // namespace
