@@ -9,8 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ksproxy_rig.h"
-#include "system/system_rig.h"
+#include "proxy_feed_rig.h"
 #include "watchdog/common/names.h"
 #include "watchdog/proxy/frame_geometry.h"
 #include "watchdog/proxy/proxy_binding.h"
@@ -19,9 +18,6 @@
 
 namespace orvo::watchdog {
 namespace {
-
-using test::KsProxyRig;
-using test::LibraryClient;
 
 // Mean of each colour in square blocks of a packed 24-bit picture.
 constexpr int kBlock = 16;
@@ -69,25 +65,15 @@ double Correlation(const BlockMap& fed, const BlockMap& library, From from) {
     return sum / 3;
 }
 
-class ProxyFeedSensorTest : public ::testing::Test {
+class ProxyFeedSensorTest : public ProxyFeedRig {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(proxy.Start());
-        serial = test::UniqueSerial(L"pfs");
         // The colour chart: no symmetry a wrong turn or a mirror could hide behind.
-        ASSERT_TRUE(bus.Plug(kUsbDeviceInterfaceClass,
-                             {{"model", "sensor"}, {"vid", test::VendorId()}, {"pid", "0x0311"},
-                              {"serial", test::Narrow(serial)}, {"product", "Cedar camera"}, {"scene", "chart"},
-                              {"temperature", "3200"}},
-                             &plugged))
-            << test::Narrow(bus.LastError());
-        ASSERT_TRUE(client.Start());
-        deviceId = client.WaitListed(serial);
-        ASSERT_GE(deviceId, 0);
-        for (const DeviceEntry& e : client.List())
-            if (e.deviceId == deviceId) deviceInstance = e.devInst;
+        const std::wstring id = test::UniqueSerial(L"pfs");
+        PlugListed({{"model", "sensor"}, {"vid", test::VendorId()}, {"pid", "0x0311"}, {"serial", test::Narrow(id)},
+                    {"product", "Cedar camera"}, {"scene", "chart"}, {"temperature", "3200"}},
+                   id);
     }
-    void TearDown() override { bus.Unplug(plugged.path); }
 
     // The library's own 24-bit picture of the camera at the feeder's source
     // size, after its exposure regulation had a moment to settle.
@@ -121,14 +107,6 @@ protected:
         client.api.orvo_Close(handle);
         return ok;
     }
-
-    KsProxyRig proxy;
-    emu::CEmulatedUsbBus bus;
-    emu::PluggedDevice plugged;
-    LibraryClient client;
-    std::wstring serial;
-    int deviceId = -1;
-    DWORD deviceInstance = 0;
 };
 
 TEST_F(ProxyFeedSensorTest, FeedsHalfTheSensorPictureTurnedByAQuarter) {
@@ -152,10 +130,7 @@ TEST_F(ProxyFeedSensorTest, FeedsHalfTheSensorPictureTurnedByAQuarter) {
     std::memcpy(&id, record.data(), 16);
     EXPECT_EQ(BuildProxyRegistration(id, width, height, DeviceInstanceId(deviceInstance), L"Cedar camera Proxy"),
               record);
-    const ULONGLONG attachBy = GetTickCount64() + 30000;
-    HRESULT attached = S_FALSE;
-    while ((attached = feeder.Attach()) == S_FALSE && GetTickCount64() < attachBy) test::WaitPumping(nullptr, 100);
-    ASSERT_EQ(S_OK, attached);
+    ASSERT_EQ(S_OK, AttachWithin(feeder));
 
     // The application streams: camera frames (no white placeholder corner)
     // of exactly the registered size.

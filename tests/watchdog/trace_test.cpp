@@ -14,7 +14,7 @@
 
 #include "support/child_process.h"
 #include "support/trace/zel_trace.h"
-#include "support_lib/fake_etw_session.h"
+#include "support_lib/fake_etw_providers.h"
 #include "watchdog/agent/bookkeeping.h"
 #include "watchdog/agent/camera_list.h"
 #include "watchdog/common/names.h"
@@ -22,25 +22,8 @@
 #include "win32/unique_reg_key.h"
 
 namespace orvo {
-namespace {
 
-test::FakeEtwSession& Session() {
-    static test::FakeEtwSession session;
-    return session;
-}
-
-}  // namespace
-
-CZelTraceProvider& ZelProviderA() noexcept {
-    Session();
-    static CZelTraceProvider provider(kZelProviderAGuid, test::FakeEtwSession::Api());
-    return provider;
-}
-CZelTraceProvider& ZelProviderB() noexcept {
-    Session();
-    static CZelTraceProvider provider(kZelProviderBGuid, test::FakeEtwSession::Api());
-    return provider;
-}
+using test::Session;
 
 namespace watchdog {
 namespace {
