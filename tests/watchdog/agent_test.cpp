@@ -66,7 +66,8 @@ TEST_F(AgentTest, ALogonRightAfterTheStartKeepsItsCameraOnceTheCleanUpRunsAreDon
         if (values.size() != 1) return false;
         clsid = values[0];
         return TimesListed(product) == 1;
-    }, 30000)) << "registered " << NativeValues(1).size() << ", listed " << TimesListed(product);
+    }, 30000)) << "registered " << NativeValues(1).size() << ", listed " << TimesListed(product) << ", all values "
+               << Bookkeeping().size() << ", agent " << WindowProcess(kNativeWindowTitle) << "\n" << tool.Output();
     // Well past the clean-up runs the registration stands, and the agent
     // that made it runs.
     test::WaitPumping(nullptr, 5000);
