@@ -9,30 +9,11 @@
 #include "support/child_process.h"
 #include "support/livelog/live_log_layout.h"
 #include "support/trace/zel_trace.h"
-#include "support_lib/fake_etw_session.h"
+#include "support_lib/fake_etw_providers.h"
 
 namespace orvo {
-namespace {
 
-test::FakeEtwSession& Session() {
-    static test::FakeEtwSession session;
-    return session;
-}
-
-}  // namespace
-
-// This program's providers, registered with the test's session instead of
-// the system's ETW.
-CZelTraceProvider& ZelProviderA() noexcept {
-    Session();
-    static CZelTraceProvider provider(kZelProviderAGuid, test::FakeEtwSession::Api());
-    return provider;
-}
-CZelTraceProvider& ZelProviderB() noexcept {
-    Session();
-    static CZelTraceProvider provider(kZelProviderBGuid, test::FakeEtwSession::Api());
-    return provider;
-}
+using test::Session;
 
 namespace {
 

@@ -11,8 +11,7 @@
 #include <vector>
 
 #include "emulator/ksproxy/proxy_nodes.h"
-#include "ksproxy_rig.h"
-#include "system/system_rig.h"
+#include "proxy_feed_rig.h"
 #include "watchdog/common/names.h"
 #include "watchdog/proxy/frame_geometry.h"
 #include "watchdog/proxy/proxy_binding.h"
@@ -23,7 +22,6 @@ namespace orvo::watchdog {
 namespace {
 
 using test::KsProxyRig;
-using test::LibraryClient;
 
 bool IsPlaceholder(const std::vector<uint8_t>& pixels) {
     return pixels.size() >= 3 && pixels[0] == 255 && pixels[1] == 255 && pixels[2] == 255;
@@ -51,23 +49,15 @@ CameraFrame Inspect(const std::vector<uint8_t>& pixels, int width, int height) {
     return f;
 }
 
-class ProxyFeedTest : public ::testing::Test {
+class ProxyFeedTest : public ProxyFeedRig {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(proxy.Start());
-        serial = test::UniqueSerial(L"pf");
-        emu::DeviceSettings settings = test::AlderCamera(serial);
+        const std::wstring id = test::UniqueSerial(L"pf");
+        emu::DeviceSettings settings = test::AlderCamera(id);
         settings["width"] = "640";
         settings["height"] = "480";
-        ASSERT_TRUE(bus.Plug(kUsbDeviceInterfaceClass, settings, &plugged))
-            << test::Narrow(bus.LastError());
-        ASSERT_TRUE(client.Start());
-        deviceId = client.WaitListed(serial);
-        ASSERT_GE(deviceId, 0);
-        for (const DeviceEntry& e : client.List())
-            if (e.deviceId == deviceId) deviceInstance = e.devInst;
+        PlugListed(settings, id);
     }
-    void TearDown() override { bus.Unplug(plugged.path); }
 
     // Starts the feeder and waits, pumping, until its node is found.
     GUID StartAndAttach(ProxyFeeder& feeder) {
@@ -75,10 +65,7 @@ protected:
         const auto record = proxy.LastRecord();
         GUID id{};
         if (record.size() >= 16) std::memcpy(&id, record.data(), 16);
-        const ULONGLONG deadline = GetTickCount64() + 30000;
-        HRESULT attached = S_FALSE;
-        while ((attached = feeder.Attach()) == S_FALSE && GetTickCount64() < deadline) test::WaitPumping(nullptr, 100);
-        EXPECT_EQ(S_OK, attached);
+        EXPECT_EQ(S_OK, AttachWithin(feeder));
         return id;
     }
 
@@ -104,14 +91,6 @@ protected:
             if (e.deviceId == deviceId) return e.inUse != 0;
         return false;
     }
-
-    KsProxyRig proxy;
-    emu::CEmulatedUsbBus bus;
-    emu::PluggedDevice plugged;
-    LibraryClient client;
-    std::wstring serial;
-    int deviceId = -1;
-    DWORD deviceInstance = 0;
 };
 
 TEST_F(ProxyFeedTest, RegistersExactlyAndFeedsWhileTheApplicationStreams) {

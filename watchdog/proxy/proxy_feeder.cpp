@@ -16,6 +16,7 @@ namespace {
 constexpr int kOpenAttempts = 5;
 constexpr int kInfoCameraSize = 1;
 constexpr int kInfoModeList = 10;
+constexpr int kParamAutoBalance = 9;
 constexpr int kParamFrameRate = 17;
 constexpr int kParamStatus = 24;
 constexpr int kStatusVideoError = 0x2;
@@ -307,6 +308,11 @@ HRESULT ProxyFeeder::ApplyCedarSettings() noexcept {
     for (const CedarSetting& setting : kCedarSettings) {
         int value = setting.value;
         const int32_t result = m_api.SetParam(m_camera, setting.perBuffer ? m_buffer : -1, setting.param, &value);
+        // Model 4 has no automatic white balance: it streams without it.
+        if (setting.param == kParamAutoBalance && result == ORVO_E_BAD_PARAM) {
+            WD_TRACE_WARNING(setting.param, result);
+            continue;
+        }
         if (result != ORVO_OK) {
             WD_TRACE_ERROR(setting.param, result);
             return E_FAIL;
