@@ -62,6 +62,7 @@ public:
         int count = 0;
         const int32_t result = api.orvo_GetDeviceList(sizeof(entries), entries, &count);
         if (result != ORVO_OK && result != ORVO_E_MORE_DATA) count = 0;
+        count = std::min(std::max(count, 0), 8);  // never past the array, whatever the library says
         return std::vector<DeviceEntry>(entries, entries + count);
     }
     // The device id of the camera with this serial, or -1.

@@ -182,7 +182,8 @@ bool Measure(KsProxyRig& proxy, emu::CEmulatedUsbBus& bus, LibraryClient& client
     } unplug{bus, plugged.path};
     const int deviceId = client.WaitListed(serial);
     DWORD deviceInstance = 0;
-    for (const DeviceEntry& e : client.List())
+    const std::vector<DeviceEntry> listed = client.List();
+    for (const DeviceEntry& e : listed)
         if (e.deviceId == deviceId) deviceInstance = e.devInst;
     if (deviceId < 0 || !deviceInstance) {
         std::printf("  the library does not list the camera\n");
