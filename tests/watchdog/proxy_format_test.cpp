@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "watchdog/agent/agent_arguments.h"
@@ -115,18 +116,24 @@ TEST(Transform, IdentityDropsTheDibRowPadding) {
 }
 
 TEST(Transform, QuarterTurnTakesSourceRowsAsOutputColumns) {
-    FrameGeometry g;
-    ASSERT_TRUE(GeometryFromCedarInfo(14, 10, g));  // source 7 x 5 (odd width: padded rows)
-    const size_t stride = DibStride(g.sourceWidth);
-    auto source = SyntheticSource(g.sourceWidth, g.sourceHeight, stride);
-    std::vector<uint8_t> out(g.OutputBytes(), 0xAA);
-    TransformFrame(g, source.data(), stride, out.data());
-    for (int i = 0; i < g.outputHeight; ++i) {
-        for (int j = 0; j < g.outputWidth; ++j) {
-            const uint8_t* p = &out[(i * g.outputWidth + j) * 3];
-            EXPECT_EQ(i, p[0]) << i << "," << j;                        // x = i
-            EXPECT_EQ(g.sourceHeight - 1 - j, p[1]) << i << "," << j;  // y = H - 1 - j
+    // Odd widths pad the rows; 71 x 37 spans several copy tiles with partial ones at both edges.
+    for (const auto& size : {std::pair<int, int>{7, 5}, {71, 37}}) {
+        FrameGeometry g;
+        ASSERT_TRUE(GeometryFromCedarInfo(size.first * 2, size.second * 2, g));
+        ASSERT_EQ(size.first, g.sourceWidth);
+        const size_t stride = DibStride(g.sourceWidth);
+        auto source = SyntheticSource(g.sourceWidth, g.sourceHeight, stride);
+        std::vector<uint8_t> out(g.OutputBytes(), 0xAA);
+        TransformFrame(g, source.data(), stride, out.data());
+        int wrong = 0;
+        for (int i = 0; i < g.outputHeight; ++i) {
+            for (int j = 0; j < g.outputWidth; ++j) {
+                const uint8_t* p = &out[(i * g.outputWidth + j) * 3];
+                // x = i, y = H - 1 - j
+                if (p[0] != i || p[1] != g.sourceHeight - 1 - j || p[2] != g.sourceHeight - j) ++wrong;
+            }
         }
+        EXPECT_EQ(0, wrong) << size.first << " x " << size.second;
     }
 }
 

@@ -1,5 +1,6 @@
 #include "watchdog/proxy/frame_geometry.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace orvo::watchdog {
@@ -92,17 +93,34 @@ void TransformFrame(const FrameGeometry& g, const uint8_t* source, size_t source
         }
         return;
     }
-    // Output (column j, row i) takes source (x = i, y = source height - 1 - j):
-    // walk each source row once, scattering it into one output column.
-    for (int j = 0; j < g.outputWidth; ++j) {
-        const uint8_t* src = source + static_cast<size_t>(g.sourceHeight - 1 - j) * sourceStride;
-        uint8_t* dst = output + static_cast<size_t>(j) * 3;
-        for (int i = 0; i < g.outputHeight; ++i) {
-            dst[0] = src[0];
-            dst[1] = src[1];
-            dst[2] = src[2];
-            src += 3;
-            dst += outRow;
+    // Output (column j, row i) takes source (x = i, y = source height - 1 - j).
+    // Square tiles keep both the rows read and the rows written in the cache;
+    // walking whole columns would touch a new output row with every pixel.
+    constexpr int kTile = 32;
+    for (int i0 = 0; i0 < g.outputHeight; i0 += kTile) {
+        const int i1 = std::min(i0 + kTile, g.outputHeight);
+        for (int j0 = 0; j0 < g.outputWidth; j0 += kTile) {
+            const int j1 = std::min(j0 + kTile, g.outputWidth);
+            for (int i = i0; i < i1; ++i) {
+                uint8_t* dst = output + static_cast<size_t>(i) * outRow + static_cast<size_t>(j0) * 3;
+                const uint8_t* src =
+                    source + static_cast<size_t>(g.sourceHeight - 1 - j0) * sourceStride + static_cast<size_t>(i) * 3;
+                // Pixels move as four bytes: the fourth is the next pixel's, written
+                // again after. Not for a row's last pixel (the next row's first is
+                // done) nor the source's last column (its row may end there).
+                const int wide = i + 1 < g.outputHeight ? std::min(j1, g.outputWidth - 1) : j0;
+                int j = j0;
+                for (; j < wide; ++j, dst += 3, src -= sourceStride) {
+                    uint32_t pixel;
+                    std::memcpy(&pixel, src, 4);
+                    std::memcpy(dst, &pixel, 4);
+                }
+                for (; j < j1; ++j, dst += 3, src -= sourceStride) {
+                    dst[0] = src[0];
+                    dst[1] = src[1];
+                    dst[2] = src[2];
+                }
+            }
         }
     }
 }
