@@ -10,43 +10,8 @@ int32_t ReadInt32(const uint8_t* p) noexcept {
     std::memcpy(&v, p, sizeof(v));
     return v;
 }
-uint16_t ReadUInt16(const uint8_t* p) noexcept {
-    uint16_t v;
-    std::memcpy(&v, p, sizeof(v));
-    return v;
-}
-
-constexpr size_t kModeCountOffset = 8;
-constexpr size_t kModesOffset = 16;
-constexpr size_t kModeBytes = 8;
 
 }  // namespace
-
-bool ChooseVideoMode(const uint8_t* record, size_t recordBytes, VideoMode* best) noexcept {
-    if (!record || !best || recordBytes < kModesOffset) return false;
-    const int32_t count = ReadInt32(record + kModeCountOffset);
-    if (count <= 0) return false;
-    const size_t fit = (recordBytes - kModesOffset) / kModeBytes;
-    const size_t entries = size_t(count) < fit ? size_t(count) : fit;
-    bool found = false;
-    int64_t bestScore = 0;
-    for (size_t i = 0; i < entries; ++i) {
-        const uint8_t* entry = record + kModesOffset + i * kModeBytes;
-        const int width = ReadUInt16(entry), height = ReadUInt16(entry + 2);
-        for (int r = 0; r < 4; ++r) {
-            const int rate = entry[4 + r];
-            if (rate == 0) continue;
-            // 64-bit: a product that overflows 32 bits must not win by wrapping.
-            const int64_t score = int64_t(rate) * height * width;
-            if (!found || score > bestScore) {
-                found = true;
-                bestScore = score;
-                *best = {width, height, rate};
-            }
-        }
-    }
-    return found;
-}
 
 void GeneralSizeFromInfo(const uint8_t* record, int* width, int* height) noexcept {
     int w = ReadInt32(record + 4), h = ReadInt32(record + 8);

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "camera_api/api/video_modes.h"
+
 namespace orvo::capture {
 
 constexpr size_t kInfoRecordBytes = 4100;
@@ -14,17 +16,10 @@ inline constexpr int64_t DibImageSize(int width, int height, int bitCount = 24) 
     return int64_t(DibStride(width, bitCount)) * height;
 }
 
-struct VideoMode {
-    int width = 0;
-    int height = 0;
-    int rate = 0;
-};
-
-// The best entry of a video mode list record (info 10): the largest
-// rate x height x width, the first one among equals. False when the list is
-// empty or no entry has a rate. The count is untrusted: the scan stays
-// inside the record.
-bool ChooseVideoMode(const uint8_t* record, size_t recordBytes, VideoMode* best) noexcept;
+// The best entry of a video mode list record (info 10), read as every
+// client of the library reads it.
+using orvo::ChooseVideoMode;
+using orvo::VideoMode;
 
 // The general kind's size from info 1 (width at 4, height at 8): both
 // halved when wider than 720.

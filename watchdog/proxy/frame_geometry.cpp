@@ -3,20 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "camera_api/api/video_modes.h"
+
 namespace orvo::watchdog {
 namespace {
-
-int32_t ReadInt32(const uint8_t* p) noexcept {
-    int32_t v;
-    std::memcpy(&v, p, sizeof(v));
-    return v;
-}
-
-uint16_t ReadUInt16(const uint8_t* p) noexcept {
-    uint16_t v;
-    std::memcpy(&v, p, sizeof(v));
-    return v;
-}
 
 bool SizeAcceptable(int64_t width, int64_t height) noexcept {
     return width > 0 && height > 0 && static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 3 <= kMaxFrameBytes;
@@ -25,38 +15,12 @@ bool SizeAcceptable(int64_t width, int64_t height) noexcept {
 }  // namespace
 
 bool GeometryFromModeList(const uint8_t* record, size_t recordBytes, FrameGeometry& geometry) noexcept {
-    if (!record || recordBytes < kModeListFirstEntry) return false;
-    const int32_t count = ReadInt32(record + 8);
-    if (count <= 0) return false;
-    // The count comes from another process: never walk past the record.
-    size_t modes = static_cast<size_t>(count);
-    const size_t fit = (recordBytes - kModeListFirstEntry) / kModeEntryBytes;
-    if (modes > fit) modes = fit;
-
-    int64_t best = 0;
-    int bestWidth = 0, bestHeight = 0, bestRate = 0;
-    for (size_t i = 0; i < modes; ++i) {
-        const uint8_t* entry = record + kModeListFirstEntry + i * kModeEntryBytes;
-        const int width = ReadUInt16(entry);
-        const int height = ReadUInt16(entry + 2);
-        for (int r = 0; r < 4; ++r) {
-            const int rate = entry[4 + r];
-            if (rate == 0) continue;
-            // 64-bit products: 65535 x 65535 x 255 does not fit 32 bits.
-            const int64_t score = int64_t{width} * height * rate;
-            if (score > best) {
-                best = score;
-                bestWidth = width;
-                bestHeight = height;
-                bestRate = rate;
-            }
-        }
-    }
-    if (best == 0 || !SizeAcceptable(bestWidth, bestHeight)) return false;
+    VideoMode best;
+    if (!ChooseVideoMode(record, recordBytes, &best) || !SizeAcceptable(best.width, best.height)) return false;
     geometry = FrameGeometry{};
-    geometry.sourceWidth = geometry.outputWidth = bestWidth;
-    geometry.sourceHeight = geometry.outputHeight = bestHeight;
-    geometry.frameRate = bestRate;
+    geometry.sourceWidth = geometry.outputWidth = best.width;
+    geometry.sourceHeight = geometry.outputHeight = best.height;
+    geometry.frameRate = best.rate;
     return true;
 }
 

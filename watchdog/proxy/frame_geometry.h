@@ -9,8 +9,6 @@ namespace orvo::watchdog {
 // Info records are read into buffers of this many bytes.
 constexpr size_t kInfoRecordBytes = 4100;
 constexpr size_t kModeListFirstEntry = 16;
-constexpr size_t kModeEntryBytes = 8;
-constexpr size_t kMaxModes = (kInfoRecordBytes - kModeListFirstEntry) / kModeEntryBytes;
 // A frame above this is refused: the record's sizes come from another
 // process and must not overflow the 32-bit byte counts of the writes.
 constexpr uint64_t kMaxFrameBytes = 0x40000000;
@@ -29,8 +27,8 @@ struct FrameGeometry {
     uint32_t OutputBytes() const noexcept { return static_cast<uint32_t>(outputWidth) * outputHeight * 3; }
 };
 
-// The mode list (info 10): the mode and non-zero rate with the largest
-// width x height x rate, the first of equals. False when none is offered.
+// The mode list (info 10), chosen as every client chooses (ChooseVideoMode);
+// false when none is offered or its frame would be too large.
 bool GeometryFromModeList(const uint8_t* record, size_t recordBytes, FrameGeometry& geometry) noexcept;
 // Info 1 of a general camera without a mode list: halved above 720 wide.
 bool GeometryFromGeneralInfo(int32_t width, int32_t height, FrameGeometry& geometry) noexcept;
