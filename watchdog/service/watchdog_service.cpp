@@ -152,13 +152,14 @@ size_t WatchdogService::WaitedHandles() const noexcept {
 
 void WatchdogService::StartSession(DWORD sessionId) noexcept {
     WD_TRACE_INFO(sessionId);
+    // Only whether the session has a user: the token itself is not needed.
     HANDLE token = nullptr;
     if (!::WTSQueryUserToken(sessionId, &token)) {
         const DWORD error = ::GetLastError();
         if (error != ERROR_NO_TOKEN) WD_TRACE_ERROR(error, sessionId);
         return;
     }
-    ::CloseHandle(token);
+    const win32::UniqueHandle userToken(token);
 
     win32::CriticalSectionLock lock(m_lock);
     WaitForCleanupRuns();
@@ -328,7 +329,7 @@ win32::UniqueHandle WatchdogService::LaunchAgent(DWORD sessionId, HANDLE stopEve
         WD_TRACE_ERROR(::GetLastError(), wow64Copy);
         return {};
     }
-    ::CloseHandle(process.hThread);
+    const win32::UniqueHandle thread(process.hThread);  // not needed: closed on return
     return win32::UniqueHandle(process.hProcess);
 }
 
