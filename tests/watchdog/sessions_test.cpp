@@ -102,7 +102,7 @@ TEST_F(SessionsTest, LogonStartsBothAgentsOnceAndLogoffEndsThem) {
         EXPECT_EQ(0u, WaitForAgent(kWow64WindowTitle, false));
         ASSERT_TRUE(tool.Command("logon 1"));
         const DWORD restarted = WaitForAgent(kWow64WindowTitle, true);
-        EXPECT_NE(0u, restarted);
+        EXPECT_NE(0u, restarted) << tool.Output();
         EXPECT_NE(wow64, restarted);
         wow64 = restarted;
         EXPECT_EQ(native, WindowProcess(kNativeWindowTitle));

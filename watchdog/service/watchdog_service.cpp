@@ -188,7 +188,13 @@ void WatchdogService::StartSession(DWORD sessionId) noexcept {
     }
     for (bool wow64 : {false, true}) {
         win32::UniqueHandle& slot = wow64 ? entry->wow64Agent : entry->nativeAgent;
-        if (slot) continue;
+        if (slot) {
+            // An agent that has ended but that the wait loop has not dropped
+            // yet is gone all the same: a logon right after its end must
+            // start it again. Its handle may still be in the loop's array.
+            if (::WaitForSingleObject(slot.get(), 0) != WAIT_OBJECT_0) continue;
+            m_retired.push_back(std::move(slot));
+        }
         if (WaitedHandles() + 1 > MAXIMUM_WAIT_OBJECTS) {
             WD_TRACE_ERROR(sessionId, static_cast<uint32_t>(WaitedHandles()));
             continue;
