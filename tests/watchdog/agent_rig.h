@@ -76,6 +76,15 @@ inline DWORD WindowProcess(const wchar_t* title) {
     return pid;
 }
 
+// An alder camera at 640 x 480 named `product`.
+inline emu::DeviceSettings Camera(const std::wstring& product, const std::wstring& serial = test::UniqueSerial(L"wa")) {
+    emu::DeviceSettings settings = test::AlderCamera(serial);
+    settings["product"] = test::Narrow(product);
+    settings["width"] = "640";
+    settings["height"] = "480";
+    return settings;
+}
+
 // Unplugs what a test plugged, however the test ends: cameras left on the
 // emulated bus would be registered by every later logon.
 class PluggedCameras {
@@ -83,11 +92,8 @@ public:
     ~PluggedCameras() {
         for (const auto& path : m_paths) m_bus.Unplug(path);
     }
-    bool Plug(const std::wstring& product, emu::PluggedDevice* device) {
-        emu::DeviceSettings settings = test::AlderCamera(test::UniqueSerial(L"wa"));
-        settings["product"] = test::Narrow(product);
-        settings["width"] = "640";
-        settings["height"] = "480";
+    bool Plug(const std::wstring& product, emu::PluggedDevice* device) { return Plug(Camera(product), device); }
+    bool Plug(const emu::DeviceSettings& settings, emu::PluggedDevice* device) {
         if (!m_bus.Plug(kUsbDeviceInterfaceClass, settings, device)) return false;
         m_paths.push_back(device->path);
         return true;

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "agent_rig.h"
 #include "ksproxy_rig.h"
 #include "sessions_tool.h"
 #include "system/system_rig.h"
@@ -29,37 +30,12 @@ namespace orvo::watchdog {
 namespace {
 
 using test::ChildProcess;
+using namespace test_rig;
 
 constexpr const wchar_t* kProduct = L"Plug camera";
-constexpr DWORD kSettleMs = 60000;
-
-bool Copy(const std::wstring& from, const std::wstring& to) { return CopyFileW(from.c_str(), to.c_str(), FALSE) != 0; }
-
-bool StageBuild(const std::wstring& bin, const std::wstring& folder) {
-    CreateDirectoryW(folder.c_str(), nullptr);
-    for (const wchar_t* file : {L"OrvoVistrelWatchdog.exe", L"orvoApi.dll", L"WinUsb.dll", L"OrvoVistrel.dll"})
-        if (!Copy(bin + file, folder + file)) return false;
-    return true;
-}
-
 std::wstring Upper(std::wstring text) {
     std::transform(text.begin(), text.end(), text.begin(), [](wchar_t c) { return std::towupper(c); });
     return text;
-}
-
-// The bookkeeping values: CLSID text to entry.
-std::map<std::wstring, BookkeepingEntry> Bookkeeping() {
-    std::map<std::wstring, BookkeepingEntry> values;
-    win32::UniqueRegKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kBookkeepingKey, 0, KEY_READ | KEY_WOW64_64KEY, key.put()) != ERROR_SUCCESS)
-        return values;
-    for (DWORD i = 0;; ++i) {
-        wchar_t name[64];
-        DWORD chars = 64;
-        if (RegEnumValueW(key.get(), i, name, &chars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        if (auto entry = ReadBookkeepingValue(key.get(), name)) values[name] = *entry;
-    }
-    return values;
 }
 
 bool KeyExists(const std::wstring& path, REGSAM view) {
@@ -81,16 +57,10 @@ int TimesListedAsProduct(const std::wstring& product) {
     return times;
 }
 
-int TimesListed(const std::wstring& name) {
-    int times = 0;
-    for (const auto& device : vcapture::ListDevices()) times += device.name == name;
-    return times;
-}
-
 bool Listed(const std::wstring& name) { return TimesListed(name) > 0; }
 
-// The CLSIDs of the values the native agent wrote.
-std::vector<std::wstring> NativeValues() {
+// The CLSIDs of the values the native agent wrote, in any session.
+std::vector<std::wstring> AllNativeValues() {
     std::vector<std::wstring> clsids;
     for (const auto& [clsid, entry] : Bookkeeping())
         if ((entry.flags & kBookkeepingWow64Flag) == 0) clsids.push_back(clsid);
@@ -146,16 +116,6 @@ private:
 };
 std::atomic<int> BroadcastListener::s_arrivals{0};
 
-template <class Done>
-bool PumpUntil(Done done, DWORD ms = kSettleMs) {
-    const ULONGLONG deadline = GetTickCount64() + ms;
-    while (!done()) {
-        if (GetTickCount64() > deadline) return false;
-        test::WaitPumping(nullptr, 100);
-    }
-    return true;
-}
-
 struct ParsedRecord {
     ProxyRegistrationHeader header{};
     std::wstring instanceId, displayName;
@@ -187,38 +147,6 @@ std::string GrabInOtherProcess(const std::wstring& bin, const std::wstring& name
     return code == 0 && grab.Output().find("RGB24") != std::string::npos ? "" : grab.Output();
 }
 
-emu::DeviceSettings Camera(const wchar_t* product, const std::wstring& serial = test::UniqueSerial(L"wp")) {
-    emu::DeviceSettings settings = test::AlderCamera(serial);
-    settings["product"] = test::Narrow(product);
-    settings["width"] = "640";
-    settings["height"] = "480";
-    return settings;
-}
-
-// Unplugs what a test plugged, however the test ends: cameras left on the
-// emulated bus would be registered by every later logon.
-class PluggedCameras {
-public:
-    ~PluggedCameras() {
-        for (const auto& path : m_paths) m_bus.Unplug(path);
-    }
-    bool Plug(const wchar_t* product, emu::PluggedDevice* device) { return Plug(Camera(product), device); }
-    bool Plug(const emu::DeviceSettings& settings, emu::PluggedDevice* device) {
-        if (!m_bus.Plug(kUsbDeviceInterfaceClass, settings, device)) return false;
-        m_paths.push_back(device->path);
-        return true;
-    }
-    bool Unplug(const std::wstring& path) {
-        m_paths.erase(std::remove(m_paths.begin(), m_paths.end(), path), m_paths.end());
-        return m_bus.Unplug(path);
-    }
-    std::string LastError() { return test::Narrow(m_bus.LastError()); }
-
-private:
-    emu::CEmulatedUsbBus m_bus;
-    std::vector<std::wstring> m_paths;
-};
-
 // The staged agents of this build and, when it runs here, of the 32-bit one.
 struct Stage {
     std::wstring bin = test::ExeFolder();
@@ -226,8 +154,8 @@ struct Stage {
     std::wstring other = test::OtherArchFolder();
     bool haveX86 = false;
     bool Make() {
-        if (!StageBuild(bin, folder)) return false;
-        haveX86 = !other.empty() && StageBuild(other, folder + kX86Folder + L"\\");
+        if (!StageAgent(bin, folder)) return false;
+        haveX86 = !other.empty() && StageAgent(other, folder + kX86Folder + L"\\");
         return true;
     }
 };
@@ -341,7 +269,7 @@ TEST(WatchdogPlugTest, NativeAgentKilledWhileTheProxyHoldsItsAddLeavesOneRegistr
 
     // The record reaches the proxy before the ADD is held: the agent waits in it now.
     ASSERT_TRUE(PumpUntil([&] { return !proxy.LastRecord().empty(); }));
-    const std::vector<std::wstring> stale = NativeValues();
+    const std::vector<std::wstring> stale = AllNativeValues();
     ASSERT_EQ(1u, stale.size());
     DWORD pid = 0;
     GetWindowThreadProcessId(FindWindowW(nullptr, kNativeWindowTitle), &pid);
@@ -356,9 +284,9 @@ TEST(WatchdogPlugTest, NativeAgentKilledWhileTheProxyHoldsItsAddLeavesOneRegistr
 
     ASSERT_TRUE(tool.Command("logon 1"));
     EXPECT_TRUE(PumpUntil([&] {
-        const std::vector<std::wstring> now = NativeValues();
+        const std::vector<std::wstring> now = AllNativeValues();
         return now.size() == 1 && now[0] != stale[0] && ClassKeysExist(now[0], KEY_WOW64_64KEY);
-    })) << NativeValues().size();
+    })) << AllNativeValues().size();
     EXPECT_FALSE(KeyExists(L"SOFTWARE\\Classes\\CLSID\\" + stale[0], KEY_WOW64_64KEY));
     EXPECT_EQ(1, TimesListed(product));
 

@@ -22,7 +22,7 @@ std::vector<uint8_t> ModeList(std::initializer_list<Mode> modes, int32_t count =
     std::vector<uint8_t> record(kInfoRecordBytes, 0);
     const int32_t n = count >= 0 ? count : static_cast<int32_t>(modes.size());
     std::memcpy(&record[8], &n, 4);
-    size_t at = kModeListFirstEntry;
+    size_t at = 16;  // the first entry
     for (const Mode& m : modes) {
         std::memcpy(&record[at], &m, 8);
         at += 8;

@@ -8,7 +8,6 @@ namespace orvo::watchdog {
 
 // Info records are read into buffers of this many bytes.
 constexpr size_t kInfoRecordBytes = 4100;
-constexpr size_t kModeListFirstEntry = 16;
 // A frame above this is refused: the record's sizes come from another
 // process and must not overflow the 32-bit byte counts of the writes.
 constexpr uint64_t kMaxFrameBytes = 0x40000000;
